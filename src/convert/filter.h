@@ -1,0 +1,23 @@
+// The character filter: keeps printable characters and line ends of a
+// program's character set and drops everything else.
+#pragma once
+
+#include <cstdio>
+
+#include "driver/driver.h"
+
+namespace vbconv {
+
+// Writes to dest what byte `c` (0 to 255) becomes in plain text: a line feed
+// for 0x00, 0x0A and 0x0D, the byte itself for 0x20 to 0x7E, nothing else.
+inline void _p_toascii(int c) {
+    if (c == 0x00 || c == 0x0A || c == 0x0D)
+        putc_unlocked('\n', dest);
+    else if (c >= 0x20 && c <= 0x7E)
+        putc_unlocked(c, dest);
+}
+
+// Passes the rest of source through _p_toascii into dest; echoes nothing.
+void pet_2_asc();
+
+}  // namespace vbconv

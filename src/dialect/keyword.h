@@ -1,0 +1,70 @@
+// The vocabulary of Velmar-BASIC and the rule that finds a keyword in text.
+//
+// A keyword's position in `keyword` is its token: the keyword at position k
+// is stored in a program image as the single byte 0x80 + k.  The same order
+// is the precedence of matching: `sstrcmp` takes the first spelling in table
+// order that fits, never the longest.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace vbconv {
+
+inline constexpr int keyword_count = 118;       // positions 0 to 117
+inline constexpr unsigned char token_base = 0x80;  // token of position 0
+inline constexpr unsigned char token_last = 0xF5;  // token of position 117
+inline constexpr unsigned char no_match = 0xFE;    // what sstrcmp returns for "no keyword here"
+
+// Positions with a role beyond their spelling.
+inline constexpr int kw_data = 3;   // "DATA": text after it is literal up to ':'
+inline constexpr int kw_rem = 25;   // "REM": the rest of the line is literal
+inline constexpr int kw_wait = 30;  // "WAIT": counted by the lister for the machine-language notice
+
+// The keyword table.  Order is the token numbering and the matching
+// precedence: two-character operators precede their one-character prefixes
+// (">>" before ">", "<<" before "<"), "DOKE" precedes "DO", and so on.
+// Function keywords carry their opening parenthesis.
+inline constexpr std::string_view keyword[] = {
+    "END",     "FOR",     "NEXT",    "DATA",     "INPUT",    "DIM",     "READ",     "LET",       // 0x80
+    "DEC",     "GOTO",    "RUN",     "IF",       "RESTORE",  "GOSUB",   "COLOR",    "CURSOR",    // 0x88
+    "LABSET",  "ELSE",    "LABINP",  "LABOUT",   "LABREQ",   "LABBUS",  "MACRO",    "RENUMBER",  // 0x90
+    "RETURN",  "REM",     "PLOT",    "ON",       "BANK",     "INC",     "WAIT",     "LOAD",      // 0x98
+    "SAVE",    "DIR",     "DEF",     "POKE",     "DOKE",     "CALL",    "DO",       "LOOP",      // 0xA0
+    "PRINT",   "FRAME",   "LIST",    "WINDOW",   "NEW",      "WIDTH",   "GET",      "SWAP",      // 0xA8
+    "BITSET",  "BITCLR",  "TAB(",    "TO",       "FN",       "SPC(",    "THEN",     "NOT",       // 0xB0
+    "STEP",    "UNTIL",   "WHILE",   "OFF",      "+",        "-",       "*",        "/",         // 0xB8
+    "^",       "AND",     "EOR",     "OR",       ">>",       "<<",      ">",        "=",         // 0xC0
+    "<",       "SGN(",    "INT(",    "ABS(",     "USR(",     "FRE(",    "POS(",     "SQR(",      // 0xC8
+    "RND(",    "LOG(",    "EXP(",    "COS(",     "SIN(",     "TAN(",    "ATN(",     "PEEK(",     // 0xD0
+    "DEEK(",   "LABERR",  "LEN(",    "STR$(",    "VAL(",     "ASC(",    "UCASE$(",  "LCASE$(",   // 0xD8
+    "CHR$(",   "HEX$(",   "BIN$(",   "BITTST(",  "MAX(",     "MIN(",    "PI",       "SCANKEY",   // 0xE0
+    "VARPTR(", "LEFT$(",  "RIGHT$(", "MID$(",    "POSITION", "GRID",    "SIZE",     "MOVE",      // 0xE8
+    "POINT",   "LINE",    "RECT",    "FILL",     "CLEAR",    "BORDER",                           // 0xF0
+};
+static_assert(std::size(keyword) == keyword_count, "the dialect has 118 keywords");
+static_assert(token_base + keyword_count - 1 == token_last);
+
+// The bytes that can start an operator keyword; letters are the other starts.
+inline constexpr std::string_view operator_starts = "+-*/^>=<";
+
+// Spelling of a token byte from 0x80 to 0xF5.
+constexpr std::string_view spelling(unsigned char token) { return keyword[token - token_base]; }
+
+// Number of text bytes covered by the last match of sstrcmp: the full
+// spelling, or the abbreviation including its case-flipped byte.  1 when
+// nothing matched.
+extern int kwlen;
+
+// Finds the first keyword among table[first] to table[last - 1] that begins at
+// `text`, a zero-terminated byte string: either spelled in full, or abbreviated
+// as the keyword's first bytes followed by one byte that differs from the
+// keyword's next byte only in bit 0x20 (so "Po" stands for "POKE").  The first
+// byte must match exactly.  Returns the table position, or no_match; sets kwlen.
+unsigned char sstrcmp(const unsigned char *text, const std::string_view *table, int first, int last);
+
+// The same result as sstrcmp(text, keyword, 0, keyword_count), found through
+// an index by first byte instead of a walk over the whole table.
+unsigned char match_keyword(const unsigned char *text);
+
+}  // namespace vbconv

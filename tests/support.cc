@@ -1,0 +1,138 @@
+#include "support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
+
+#include "convert/expand.h"
+#include "convert/tokenize.h"
+#include "dialect/image.h"
+#include "dialect/keyword.h"
+#include "driver/driver.h"
+
+namespace vbtest {
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) s.push_back(static_cast<char>(v));
+    return s;
+}
+
+std::string image(const std::vector<std::pair<unsigned, std::string>> &records) {
+    std::string out(1, '\0');
+    unsigned address = vbconv::load_address;
+    for (const auto &[line, body] : records) {
+        address = vbconv::next_address(address, static_cast<unsigned>(body.size()));
+        out += bytes({int(address & 0xFF), int(address >> 8), int(line & 0xFF), int(line >> 8 & 0xFF)});
+        out += body;
+        out.push_back('\0');
+    }
+    out += bytes({0, 0});
+    return out;
+}
+
+char tok(const char *spelling) {
+    for (int p = 0; p < vbconv::keyword_count; ++p)
+        if (vbconv::keyword[p] == spelling) return static_cast<char>(vbconv::token_base + p);
+    throw std::invalid_argument(spelling);
+}
+
+namespace {
+
+std::string drain(std::FILE *f, char *&buf, std::size_t &size) {
+    std::fclose(f);
+    std::string s(buf, size);
+    std::free(buf);
+    return s;
+}
+
+}  // namespace
+
+Converted convert(const std::string &input, const std::function<int()> &converter) {
+    vbconv::source = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), vbconv::source);
+    std::rewind(vbconv::source);
+    char *dest_buf = nullptr, *console_buf = nullptr;
+    std::size_t dest_size = 0, console_size = 0;
+    vbconv::dest = open_memstream(&dest_buf, &dest_size);
+    std::FILE *saved_console = vbconv::console;
+    vbconv::console = open_memstream(&console_buf, &console_size);
+
+    Converted c;
+    c.result = converter();
+    std::fclose(vbconv::source);
+    c.dest = drain(vbconv::dest, dest_buf, dest_size);
+    c.console = drain(vbconv::console, console_buf, console_size);
+    vbconv::console = saved_console;
+    return c;
+}
+
+Converted expand(const std::string &image_after_lead) {
+    return convert(image_after_lead, [] { return vbconv::p_expand(); });
+}
+
+Converted tokenize(const std::string &text) {
+    return convert(text, [] {
+        vbconv::p_tokenize(vbconv::load_address);
+        return 0;
+    });
+}
+
+Scratch::Scratch() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vbconv-test-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    dir = tmpl;
+}
+
+Scratch::~Scratch() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string &path, const std::string &content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+bool exists(const std::string &path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
+
+Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args) {
+    Scratch capture;
+    std::string out_path = capture.path("stdout"), err_path = capture.path("stderr");
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(VBCONV_BIN));
+        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(VBCONV_BIN, argv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    Run r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    r.out = read_file(out_path);
+    r.err = read_file(err_path);
+    return r;
+}
+
+}  // namespace vbtest

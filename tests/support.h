@@ -1,0 +1,53 @@
+// Helpers shared by the tests: byte strings, images built record by record,
+// converters run on in-memory streams, and the built program run on files.
+#pragma once
+
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vbtest {
+
+// A byte string from byte values.
+std::string bytes(std::initializer_list<int> values);
+
+// A program image built from (line number, body) records: lead byte 00,
+// records linked from 0x0801, end marker 00 00.
+std::string image(const std::vector<std::pair<unsigned, std::string>> &records);
+
+// The token byte of a keyword, looked up by its spelling in the table.
+char tok(const char *spelling);
+
+// What a converter wrote, given `input` as source.
+struct Converted {
+    std::string dest;     // the output stream
+    std::string console;  // the echo
+    int result = 0;       // the converter's return value, where it has one
+};
+Converted convert(const std::string &input, const std::function<int()> &converter);
+Converted expand(const std::string &image_after_lead);  // p_expand on a stream without its lead byte
+Converted tokenize(const std::string &text);            // p_tokenize(0x0801)
+
+// A fresh folder for one test, removed when it goes out of scope.
+struct Scratch {
+    Scratch();
+    ~Scratch();
+    std::string path(const std::string &name) const { return dir + "/" + name; }
+    std::string dir;
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content);
+bool exists(const std::string &path);
+
+// The built vbconv, run in folder `cwd` with `args`.
+struct Run {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args);
+
+}  // namespace vbtest
