@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -111,12 +112,20 @@ void write_file(const std::string &path, const std::string &content) {
 
 bool exists(const std::string &path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 
-Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args) {
+Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, Stdout stdout_to) {
     Scratch capture;
     std::string out_path = capture.path("stdout"), err_path = capture.path("stderr");
+    int pipe_ends[2] = {-1, -1};
+    if (stdout_to == Stdout::closed_pipe) {
+        if (pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
+        close(pipe_ends[0]);  // nobody will read
+    }
     pid_t pid = fork();
     if (pid == 0) {
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        signal(SIGPIPE, SIG_DFL);  // as a shell would start it
+        int out = stdout_to == Stdout::closed_pipe ? pipe_ends[1]
+                  : stdout_to == Stdout::full      ? open("/dev/full", O_WRONLY)
+                                                   : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
         std::vector<char *> argv;
@@ -126,6 +135,7 @@ Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args) {
         execv(VBCONV_BIN, argv.data());
         _exit(127);
     }
+    if (pipe_ends[1] >= 0) close(pipe_ends[1]);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     Run r;

@@ -48,6 +48,9 @@ struct Run {
     std::string out;  // standard output
     std::string err;  // standard error
 };
-Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args);
+// Where its standard output goes: a file that is read back, a pipe whose
+// reader has gone away, or /dev/full.
+enum class Stdout { captured, closed_pipe, full };
+Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, Stdout stdout_to = Stdout::captured);
 
 }  // namespace vbtest
