@@ -28,6 +28,7 @@ constexpr const char *version = "vbconv 2.2\n";
 constexpr const char *usage =
     "\n"
     "usage: vbconv FILE...\n"
+    "       vbconv -h | --help | --version\n"
     "\n"
     "  NAME.bas  a tokenized program image, listed as text into NAME.TXT\n"
     "  NAME.txt  a text listing, tokenized into a program image NAME.BAS\n"
@@ -35,7 +36,12 @@ constexpr const char *usage =
     "The extension's case does not matter; the output gets an upper-case one and\n"
     "is written beside its input, replacing a file of that name.  Several files\n"
     "may be named; they are handled from the last to the first.  Each conversion\n"
-    "is echoed: the listing of an image, the trace of a tokenized text.\n";
+    "is echoed: the listing of an image, the trace of a tokenized text.  A .bas\n"
+    "file that is not a program image is copied as filtered plain text.  Every\n"
+    "argument other than -h, --help and --version is a file name.\n"
+    "\n"
+    "Exit status: 0 all converted; 1 a file could not be opened, read or written\n"
+    "(the run stops there); 2 some argument was skipped.  See vbconv(1).\n";
 constexpr const char *ml_notice = "\r\n*** Machine language part skipped. ***\r\n";
 
 // Buffers that let the streams move bytes in large blocks.
