@@ -1,9 +1,11 @@
 // The tokenizer.  The record layout it writes is drawn in dialect/image.h.
 #include "convert/tokenize.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
+#include "convert/block_io.h"
 #include "convert/format.h"
 #include "dialect/image.h"
 #include "dialect/keyword.h"
@@ -36,20 +38,23 @@ constexpr std::array<bool, 256> keyword_start = [] {
 int read_line() {
     int n = 0;
     while (n < max_read) {
-        int c = getc_unlocked(source);
-        if (c == EOF) break;
-        line[n++] = static_cast<unsigned char>(c);
-        if (c == '\n') break;
-        if (c == '\r') {
-            if (n < max_read) {
-                int next = getc_unlocked(source);
-                if (next == '\n')
-                    line[n++] = '\n';
-                else if (next != EOF)
-                    ungetc(next, source);
-            }
-            break;
+        if (in_pos == in_end && !refill_input()) break;
+        // Take what is read ahead, up to a line end or the most one read holds.
+        std::size_t avail = std::min(in_end - in_pos, static_cast<std::size_t>(max_read - n));
+        const unsigned char *from = in_block + in_pos;
+        std::size_t i = 0;
+        for (; i < avail && from[i] != '\n' && from[i] != '\r'; ++i) line[n + i] = from[i];
+        n += static_cast<int>(i);
+        in_pos += i;
+        if (i == avail) continue;
+        unsigned char end = from[i];
+        line[n++] = end;
+        ++in_pos;
+        if (end == '\r' && n < max_read && peek_byte() == '\n') {
+            line[n++] = '\n';
+            ++in_pos;
         }
+        break;
     }
     line[n] = 0;
     return n;
@@ -59,8 +64,8 @@ int read_line() {
 int tokenize_body(int pos) {
     int len = 0;
     bool in_string = false;
-    bool literal = false;    // after DATA or REM: text is copied as it stands
-    int literal_end = -1;    // the byte that ends literal mode: ':' after DATA, none after REM
+    bool literal = false;  // after DATA or REM: text is copied as it stands
+    int literal_end = -1;  // the byte that ends literal mode: ':' after DATA, none after REM
     for (;;) {
         unsigned char b = line[pos];
         if (b == 0) break;
@@ -89,18 +94,19 @@ void write_trace(std::int32_t number, int len) {
     int n = 1 + format_5d(head + 1, number);
     head[n++] = ']';
     head[n++] = ' ';
-    fwrite_unlocked(head, 1, static_cast<std::size_t>(n), console);
-    fwrite_unlocked(tokenizedline, 1, static_cast<std::size_t>(len), console);
-    fwrite_unlocked(" [NULL]\n", 1, 8, console);
+    write_console(std::string_view(head, static_cast<std::size_t>(n)));
+    write_block(console_out, console, tokenizedline, static_cast<std::size_t>(len));
+    write_console(" [NULL]\n");
+    end_console_line();
 }
 
 void write_record(unsigned link, std::int32_t number, int len) {
     auto n = static_cast<std::uint32_t>(number);
     const unsigned char head[4] = {static_cast<unsigned char>(link), static_cast<unsigned char>(link >> 8),
                                    static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8)};
-    fwrite_unlocked(head, 1, 4, dest);
-    fwrite_unlocked(tokenizedline, 1, static_cast<std::size_t>(len), dest);
-    putc_unlocked(terminator, dest);
+    write_block(dest_out, dest, head, 4);
+    write_block(dest_out, dest, tokenizedline, static_cast<std::size_t>(len));
+    put_dest(terminator);
 }
 
 }  // namespace
@@ -118,7 +124,8 @@ int scan_line_number(const unsigned char *text, std::int32_t &number) {
 }
 
 void p_tokenize(unsigned start_address) {
-    putc_unlocked(lead_byte, dest);
+    start_input();
+    put_dest(lead_byte);
     std::int32_t number = 10;
     unsigned address = start_address;
     while (read_line() > 0) {
@@ -131,8 +138,9 @@ void p_tokenize(unsigned start_address) {
         write_record(address, number, len);
         number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 10);
     }
-    putc_unlocked(0x00, dest);  // the end marker: a link of zero
-    putc_unlocked(0x00, dest);
+    put_dest(0x00);  // the end marker: a link of zero
+    put_dest(0x00);
+    finish_output();
 }
 
 }  // namespace vbconv
