@@ -76,6 +76,16 @@ inline void put_console(int c) {
     console_out.data[console_out.used++] = static_cast<unsigned char>(c);
 }
 
+// Where the next `n` bytes of `out` go (n at most block_size), once the
+// waiting bytes have been handed to `stream` if fewer than `n` would fit.
+// The caller writes them there and adds their number to out.used.  Asking
+// for a little more room than is written lets short strings be copied in
+// one fixed-size move.
+inline unsigned char *room_for(OutBlock &out, std::FILE *stream, std::size_t n) {
+    if (block_size - out.used < n) flush_block(out, stream);
+    return out.data + out.used;
+}
+
 // Appends `n` bytes to `out`, handing it to `stream` whenever it fills up.
 void write_block(OutBlock &out, std::FILE *stream, const void *bytes, std::size_t n);
 

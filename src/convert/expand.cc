@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "convert/block_io.h"
 #include "convert/filter.h"
@@ -27,9 +28,51 @@ constexpr unsigned char wait_token = token_base + kw_wait;
 
 unsigned char line[256];  // the record header: link in bytes 0-1, line number in 2-3
 
-inline void put_both(std::string_view s) {
-    write_dest(s);
-    write_console(s);
+constexpr std::string_view text_of_token(unsigned char token) {
+    return token <= token_last ? spelling(token) : unknown_token[token - token_last - 1];
+}
+
+// A short piece of output padded to eight bytes, so that it can be moved in
+// one piece.
+struct Padded {
+    char bytes[8];
+    std::size_t size;
+};
+
+constexpr Padded padded(std::string_view s) {
+    Padded p{};
+    for (std::size_t i = 0; i < s.size(); ++i) p.bytes[i] = s[i];
+    p.size = s.size();
+    return p;
+}
+
+constexpr bool every_token_text_fits() {
+    for (int c = token_base; c <= 0xFF; ++c)
+        if (text_of_token(static_cast<unsigned char>(c)).size() > sizeof(Padded::bytes)) return false;
+    return true;
+}
+static_assert(every_token_text_fits());
+
+// text_of_token for each byte from 0x80 up.
+constexpr std::array<Padded, 0x80> token_texts = [] {
+    std::array<Padded, 0x80> t{};
+    for (int c = 0; c < 0x80; ++c) t[c] = padded(text_of_token(static_cast<unsigned char>(token_base + c)));
+    return t;
+}();
+
+constexpr Padded dest_line_end = padded("\r\n");
+constexpr Padded console_line_end = padded(" [CR]\r\n");
+
+// Writes the `size` bytes at the start of `bytes`, eight of which are
+// readable, to `out`.
+inline void put_short(OutBlock &out, std::FILE *stream, const char *bytes, std::size_t size) {
+    std::memcpy(room_for(out, stream, 8), bytes, 8);
+    out.used += size;
+}
+
+inline void put_both(const char *bytes, std::size_t size) {
+    put_short(dest_out, dest, bytes, size);
+    put_short(console_out, console, bytes, size);
 }
 
 // Bytes that the body loop passes unchanged to both dest and console, and
@@ -75,9 +118,7 @@ bool read_header() {
 
 }  // namespace
 
-std::string_view token_text(unsigned char token) {
-    return token <= token_last ? spelling(token) : unknown_token[token - token_last - 1];
-}
+std::string_view token_text(unsigned char token) { return text_of_token(token); }
 
 int p_expand() {
     start_input();
@@ -85,10 +126,10 @@ int p_expand() {
     std::uint64_t wait_count = 0;  // WAIT tokens met outside strings
     while (read_header()) {
         unsigned number = line[2] | line[3] << 8;
-        char field[8];
+        char field[11 + 1] = {};  // "%5d " of a 16-bit number: six bytes
         int len = format_5d(field, static_cast<std::int32_t>(number));
         field[len++] = ' ';
-        put_both(std::string_view(field, static_cast<std::size_t>(len)));
+        put_both(field, static_cast<std::size_t>(len));
 
         int budget = alignment != 0 ? space_budget(number) : 0;
         bool in_string = false;
@@ -101,7 +142,8 @@ int p_expand() {
             if (c == quote) in_string = !in_string;
             bool token = !in_string && c >= token_base;
             if (token) {
-                put_both(token_text(static_cast<unsigned char>(c)));
+                const Padded &text = token_texts[c - token_base];
+                put_both(text.bytes, text.size);
                 if (c == wait_token) ++wait_count;
             }
             if (!token || c == 0xFF) {  // 0xFF goes on to be handled as a plain byte too
@@ -115,9 +157,8 @@ int p_expand() {
             if (budget == 0) copy_plain_run();
             c = get_byte();
         }
-        put_dest('\r');
-        put_dest('\n');
-        write_console(" [CR]\r\n");
+        put_short(dest_out, dest, dest_line_end.bytes, dest_line_end.size);
+        put_short(console_out, console, console_line_end.bytes, console_line_end.size);
         end_console_line();
     }
     finish_output();
