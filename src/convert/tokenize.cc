@@ -21,27 +21,38 @@ unsigned char tokenizedline[256];  // its body: never longer than the text, sinc
 
 constexpr bool is_space(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
-// What the tokenizer does on meeting a byte outside a keyword.
+// What the tokenizer does on meeting a byte.
 enum ByteKind : unsigned char {
     copied,          // copied to the body; most bytes are nothing else
     ends_line,       // 0x00, LF, CR: the text of the line ends here
     quote_mark,      // opens or closes a string, and is copied
     colon,           // ends literal mode after DATA, and is copied
-    starts_keyword,  // the matcher is asked here, outside strings and literal text
+    starts_keyword,  // the matcher is asked here
 };
 
-// The design asks the matcher at letters and at "+-*/^>=<".  A keyword's
-// first byte must match exactly and no spelling starts with a lower-case
-// letter (nor with some of the upper-case ones), so asking only at the first
-// bytes of the spellings gives the same result with fewer questions.
-constexpr std::array<ByteKind, 256> byte_kind = [] {
+// The kinds of bytes in code, outside strings and literal text.  The design
+// asks the matcher at letters and at "+-*/^>=<".  A keyword's first byte must
+// match exactly and no spelling starts with a lower-case letter (nor with
+// some of the upper-case ones), so asking only at the first bytes of the
+// spellings gives the same result with fewer questions.
+constexpr std::array<ByteKind, 256> code_kind = [] {
     std::array<ByteKind, 256> t{};
     for (std::string_view k : keyword) t[static_cast<unsigned char>(k[0])] = starts_keyword;
+    t[0x00] = t['\n'] = t['\r'] = ends_line;
+    t[quote] = quote_mark;
+    return t;
+}();
+
+// The kinds of bytes inside a string or literal text, where no keyword is
+// looked for: the long runs of plain text there are copied without a stop.
+constexpr std::array<ByteKind, 256> text_kind = [] {
+    std::array<ByteKind, 256> t{};
     t[0x00] = t['\n'] = t['\r'] = ends_line;
     t[quote] = quote_mark;
     t[':'] = colon;
     return t;
 }();
+
 // The bytes given a kind of their own above must start no spelling.
 constexpr bool no_spelling_starts_with_a_marked_byte() {
     for (std::string_view k : keyword)
@@ -91,16 +102,17 @@ int tokenize_body(int pos) {
     bool literal = false;  // after DATA or REM: text is copied as it stands
     int literal_end = -1;  // the byte that ends literal mode: ':' after DATA, none after REM
     for (;;) {
+        const std::array<ByteKind, 256> &kinds = in_string || literal ? text_kind : code_kind;
         unsigned char b;
-        while (byte_kind[b = line[pos]] == copied) {
+        while (kinds[b = line[pos]] == copied) {
             tokenizedline[len++] = b;
             ++pos;
         }
-        ByteKind kind = byte_kind[b];
+        ByteKind kind = kinds[b];
         if (kind == ends_line) break;  // what follows a line end in the same read is dropped
         if (kind == quote_mark) in_string = !in_string;
         if (kind == colon && literal && literal_end == ':') literal = false;
-        if (kind == starts_keyword && !in_string && !literal) {
+        if (kind == starts_keyword) {
             unsigned char p = match_keyword(line + pos);
             if (p != no_match) {
                 tokenizedline[len++] = static_cast<unsigned char>(p | token_base);
