@@ -30,11 +30,11 @@ enum ByteKind : unsigned char {
     starts_keyword,  // the matcher is asked here
 };
 
-// The kinds of bytes in code, outside strings and literal text.  The design
-// asks the matcher at letters and at "+-*/^>=<".  A keyword's first byte must
+// The kinds of bytes in code, outside strings and literal text.  A keyword
+// may start at a letter or at one of "+-*/^>=<", but its first byte must
 // match exactly and no spelling starts with a lower-case letter (nor with
-// some of the upper-case ones), so asking only at the first bytes of the
-// spellings gives the same result with fewer questions.
+// some of the upper-case ones), so the matcher is asked only at the first
+// bytes of the spellings: the same answers from fewer questions.
 constexpr std::array<ByteKind, 256> code_kind = [] {
     std::array<ByteKind, 256> t{};
     for (std::string_view k : keyword) t[static_cast<unsigned char>(k[0])] = starts_keyword;
