@@ -75,8 +75,8 @@ TEST(KeywordMatcher, EmptyRangeScansNothing) {
 }
 
 // The indexed matcher must give exactly the table walk's answer, abbreviations
-// included: every prefix of every spelling followed by every byte, and every
-// two-byte text.
+// included: every prefix of every spelling followed by every byte, every
+// two-byte text, and the three-byte texts below.
 TEST(KeywordMatcher, IndexedMatchAgreesWithTableWalk) {
     auto agree = [](const unsigned char *text) {
         unsigned char walked = sstrcmp(text, keyword, 0, keyword_count);
@@ -100,4 +100,18 @@ TEST(KeywordMatcher, IndexedMatchAgreesWithTableWalk) {
             unsigned char two[3] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b), 0};
             ASSERT_TRUE(agree(two)) << a << " " << b;
         }
+    // Every three-byte text made of the bytes that spellings hold, their case
+    // flips and the terminating zero: the index decides by the first two.
+    std::string alphabet(1, '\0');
+    for (std::string_view k : keyword)
+        for (char c : k)
+            for (char d : {c, static_cast<char>(c ^ 0x20)})
+                if (alphabet.find(d) == std::string::npos) alphabet += d;
+    for (char a : alphabet)
+        for (char b : alphabet)
+            for (char c : alphabet) {
+                unsigned char three[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                          static_cast<unsigned char>(c), 0};
+                ASSERT_TRUE(agree(three)) << int(a) << " " << int(b) << " " << int(c);
+            }
 }

@@ -1,10 +1,13 @@
 // The detokenizer.  The record layout it reads is drawn in dialect/image.h.
 #include "convert/expand.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
+#include "convert/block_io.h"
 #include "convert/filter.h"
 #include "convert/format.h"
 #include "dialect/image.h"
@@ -25,9 +28,77 @@ constexpr unsigned char wait_token = token_base + kw_wait;
 
 unsigned char line[256];  // the record header: link in bytes 0-1, line number in 2-3
 
-inline void put_both(std::string_view s) {
-    fwrite_unlocked(s.data(), 1, s.size(), dest);
-    fwrite_unlocked(s.data(), 1, s.size(), console);
+constexpr std::string_view text_of_token(unsigned char token) {
+    return token <= token_last ? spelling(token) : unknown_token[token - token_last - 1];
+}
+
+// A short piece of output padded to eight bytes, so that it can be moved in
+// one piece.
+struct Padded {
+    char bytes[8];
+    std::size_t size;
+};
+
+constexpr Padded padded(std::string_view s) {
+    Padded p{};
+    for (std::size_t i = 0; i < s.size(); ++i) p.bytes[i] = s[i];
+    p.size = s.size();
+    return p;
+}
+
+constexpr bool every_token_text_fits() {
+    for (int c = token_base; c <= 0xFF; ++c)
+        if (text_of_token(static_cast<unsigned char>(c)).size() > sizeof(Padded::bytes)) return false;
+    return true;
+}
+static_assert(every_token_text_fits());
+
+// text_of_token for each byte from 0x80 up.
+constexpr std::array<Padded, 0x80> token_texts = [] {
+    std::array<Padded, 0x80> t{};
+    for (int c = 0; c < 0x80; ++c) t[c] = padded(text_of_token(static_cast<unsigned char>(token_base + c)));
+    return t;
+}();
+
+constexpr Padded dest_line_end = padded("\r\n");
+constexpr Padded console_line_end = padded(" [CR]\r\n");
+
+// Writes the `size` bytes at the start of `bytes`, eight of which are
+// readable, to `out`.
+inline void put_short(OutBlock &out, std::FILE *stream, const char *bytes, std::size_t size) {
+    std::memcpy(room_for(out, stream, 8), bytes, 8);
+    out.used += size;
+}
+
+inline void put_both(const char *bytes, std::size_t size) {
+    put_short(dest_out, dest, bytes, size);
+    put_short(console_out, console, bytes, size);
+}
+
+// Bytes that the body loop passes unchanged to both dest and console, and
+// that change no state there: printable, not a quote, not a token.  A space
+// is one only while no space budget is left.
+constexpr std::array<bool, 256> plain = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0x20; c <= 0x7E; ++c) t[c] = c != quote;
+    return t;
+}();
+
+// Copies the plain bytes that come next in what is read ahead to both dest
+// and console, as the body loop would one at a time.  Stops at the first
+// other byte, or where the input or an output block runs out.
+void copy_plain_run() {
+    if (dest_out.used == block_size) flush_block(dest_out, dest);
+    if (console_out.used == block_size) flush_block(console_out, console);
+    std::size_t n = std::min({in_end - in_pos, block_size - dest_out.used, block_size - console_out.used});
+    const unsigned char *from = in_block + in_pos;
+    unsigned char *to_dest = dest_out.data + dest_out.used;
+    unsigned char *to_console = console_out.data + console_out.used;
+    std::size_t i = 0;
+    for (; i < n && plain[from[i]]; ++i) to_dest[i] = to_console[i] = from[i];
+    in_pos += i;
+    dest_out.used += i;
+    console_out.used += i;
 }
 
 // Spaces that alignment mode removes from the start of line `number`: the
@@ -38,7 +109,7 @@ inline int space_budget(unsigned number) { return number <= 9 ? 2 : number <= 99
 bool read_header() {
     int c;
     for (int i = 0; i < 4; ++i) {
-        if ((c = getc_unlocked(source)) == EOF) return false;
+        if ((c = get_byte()) == EOF) return false;
         line[i] = static_cast<unsigned char>(c);
         if (i == 1 && ends_program(line[1])) return false;
     }
@@ -47,47 +118,56 @@ bool read_header() {
 
 }  // namespace
 
-std::string_view token_text(unsigned char token) {
-    return token <= token_last ? spelling(token) : unknown_token[token - token_last - 1];
-}
+std::string_view token_text(unsigned char token) { return text_of_token(token); }
 
 int p_expand() {
-    int alignment = 0;           // alignment markers met; the mode is on once it is non-zero
+    start_input();
+    int alignment = 0;             // alignment markers met; the mode is on once it is non-zero
     std::uint64_t wait_count = 0;  // WAIT tokens met outside strings
     while (read_header()) {
         unsigned number = line[2] | line[3] << 8;
-        char field[8];
+        char field[11 + 1] = {};  // "%5d " of a 16-bit number: six bytes
         int len = format_5d(field, static_cast<std::int32_t>(number));
         field[len++] = ' ';
-        put_both(std::string_view(field, static_cast<std::size_t>(len)));
+        put_both(field, static_cast<std::size_t>(len));
 
         int budget = alignment != 0 ? space_budget(number) : 0;
         bool in_string = false;
 
         int c;
-        while ((c = getc_unlocked(source)) == 0) {
+        while ((c = get_byte()) == 0) {
         }
         if (c != EOF && c == alignment_marker && number == 0) ++alignment;
-        for (; c != EOF && c != 0; c = getc_unlocked(source)) {
+        while (c != EOF && c != 0) {
             if (c == quote) in_string = !in_string;
-            if (!in_string && c >= token_base) {
-                put_both(token_text(static_cast<unsigned char>(c)));
+            bool token = !in_string && c >= token_base;
+            if (token) {
+                const Padded &text = token_texts[c - token_base];
+                put_both(text.bytes, text.size);
                 if (c == wait_token) ++wait_count;
-                if (c != 0xFF) continue;  // 0xFF goes on to be handled as a plain byte too
             }
-            if (budget > 0 && c == ' ') {
-                --budget;
-                continue;
+            if (!token || c == 0xFF) {  // 0xFF goes on to be handled as a plain byte too
+                if (budget > 0 && c == ' ') {
+                    --budget;
+                } else {
+                    _p_toascii(c);
+                    put_console(c);
+                }
             }
-            _p_toascii(c);
-            putc_unlocked(c, console);
+            if (budget == 0) copy_plain_run();
+            c = get_byte();
         }
-        putc_unlocked('\r', dest);
-        putc_unlocked('\n', dest);
-        fwrite_unlocked(" [CR]\r\n", 1, 7, console);
+        put_short(dest_out, dest, dest_line_end.bytes, dest_line_end.size);
+        put_short(console_out, console, console_line_end.bytes, console_line_end.size);
+        end_console_line();
     }
+    finish_output();
+    // Only a read that met the end of the file counts, not one that met a
+    // read error, nor the reading ahead into a block past where the image
+    // ended.
+    bool met_end_of_file = in_ended && feof(source);
     bool last_link_zero = line[0] == 0 && line[1] == 0;
-    return !feof(source) && !last_link_zero && wait_count >= 1 ? 1 : 0;
+    return !met_end_of_file && !last_link_zero && wait_count >= 1 ? 1 : 0;
 }
 
 }  // namespace vbconv

@@ -5,7 +5,9 @@
 namespace vbconv {
 
 void pet_2_asc() {
-    for (int c; (c = getc_unlocked(source)) != EOF;) _p_toascii(c);
+    start_input();
+    for (int c; (c = get_byte()) != EOF;) _p_toascii(c);
+    finish_output();
 }
 
 }  // namespace vbconv

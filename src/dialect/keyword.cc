@@ -36,27 +36,107 @@ inline bool matches(const unsigned char *text, std::string_view k) {
     return false;
 }
 
-// The table positions grouped by first byte, each group in table order, so
-// that walking one group finds what walking the whole table would find.
-struct FirstByteIndex {
-    std::array<std::uint16_t, 257> start{};         // group of byte b: order[start[b]] to order[start[b + 1] - 1]
-    std::array<std::uint8_t, keyword_count> order{};  // table positions
+// Finishes trying spelling `k`, whose first two bytes the text is known to
+// share, from its third byte on; on a match sets kwlen and returns true.
+inline bool matches_from_third(const unsigned char *text, std::string_view k) {
+    std::size_t i = 2;
+    // The text's terminating zero differs from every byte of a spelling.
+    while (i < k.size() && text[i] == static_cast<unsigned char>(k[i])) ++i;
+    if (i == k.size()) {
+        kwlen = static_cast<int>(i);
+        return true;
+    }
+    if ((text[i] ^ static_cast<unsigned char>(k[i])) == 0x20) {
+        kwlen = static_cast<int>(i) + 1;
+        return true;
+    }
+    return false;
+}
+
+// The matcher's index, by the first two bytes of the text.  A spelling that
+// starts with the text's first byte fares by the text's second byte b:
+//   - a spelling of one byte matches in full, whatever b is;
+//   - one whose second byte is b may match: its later bytes decide;
+//   - one whose second byte is b ^ 0x20 matches as an abbreviation;
+//   - any other cannot match.
+// So for each first byte and each b the index lists the spellings of the
+// first three kinds, in table order, and the list ends with the first one
+// that matches for certain.  Walking it finds what walking the whole table
+// would find, usually after one spelling instead of several.
+struct Candidate {
+    std::uint8_t position;  // in the table
+    std::uint8_t certain;   // kwlen of a certain match (1 or 2), or 0: check from the third byte on
 };
 
-constexpr FirstByteIndex build_index() {
-    FirstByteIndex ix;
-    std::array<std::uint16_t, 256> count{};
-    for (std::string_view k : keyword) ++count[static_cast<unsigned char>(k[0])];
-    for (int b = 0; b < 256; ++b) ix.start[b + 1] = static_cast<std::uint16_t>(ix.start[b] + count[b]);
-    std::array<std::uint16_t, 256> fill{};
-    for (int p = 0; p < keyword_count; ++p) {
-        unsigned char b = static_cast<unsigned char>(keyword[p][0]);
-        ix.order[ix.start[b] + fill[b]++] = static_cast<std::uint8_t>(p);
+struct Span {
+    std::uint16_t start;  // first candidate
+    std::uint16_t count;
+};
+
+constexpr int max_firsts = 40;   // distinct first bytes, with room to spare
+constexpr int max_seconds = 80;  // distinct second bytes and their case flips, with room to spare
+constexpr int max_candidates = 1024;
+
+struct PairIndex {
+    std::array<std::uint8_t, 256> first{};   // first byte -> row, 0 for a byte that starts no spelling
+    std::array<std::uint8_t, 256> second{};  // second byte -> column, 0 for a byte that decides nothing
+    std::array<std::array<Span, max_seconds>, max_firsts> lists{};
+    std::array<Candidate, max_candidates> candidates{};
+    bool fits = true;  // false when the limits above were too small for the table
+};
+
+constexpr PairIndex build_index() {
+    PairIndex ix;
+    int firsts = 1, seconds = 1;
+    for (std::string_view k : keyword) {
+        auto b = static_cast<unsigned char>(k[0]);
+        if (ix.first[b] == 0) ix.first[b] = static_cast<std::uint8_t>(firsts++);
+        if (k.size() < 2) continue;
+        auto c = static_cast<unsigned char>(k[1]);
+        for (unsigned char d : {c, static_cast<unsigned char>(c ^ 0x20)})
+            if (ix.second[d] == 0) ix.second[d] = static_cast<std::uint8_t>(seconds++);
+    }
+    if (firsts > max_firsts || seconds > max_seconds) {
+        ix.fits = false;
+        return ix;
+    }
+
+    // The text's second byte for each column; column 0 stands for every
+    // byte that decides nothing, such as the terminating zero.
+    std::array<int, max_seconds> byte_of{};
+    for (int d = 0; d < 256; ++d) byte_of[ix.second[d]] = ix.second[d] != 0 ? d : 0;
+
+    int used = 0;
+    for (int b = 0; b < 256; ++b) {
+        if (ix.first[b] == 0) continue;
+        for (int col = 0; col < seconds; ++col) {
+            Span &span = ix.lists[ix.first[b]][col];
+            span.start = static_cast<std::uint16_t>(used);
+            for (int p = 0; p < keyword_count; ++p) {
+                std::string_view k = keyword[p];
+                if (static_cast<unsigned char>(k[0]) != b) continue;
+                std::uint8_t certain = 0;
+                if (k.size() == 1)
+                    certain = 1;
+                else if (col != 0 && static_cast<unsigned char>(k[1]) == (byte_of[col] ^ 0x20))
+                    certain = 2;
+                else if (col == 0 || static_cast<unsigned char>(k[1]) != byte_of[col])
+                    continue;
+                if (used == max_candidates) {
+                    ix.fits = false;
+                    return ix;
+                }
+                ix.candidates[used++] = {static_cast<std::uint8_t>(p), certain};
+                ++span.count;
+                if (certain != 0) break;
+            }
+        }
     }
     return ix;
 }
 
-constexpr FirstByteIndex index = build_index();
+constexpr PairIndex index = build_index();
+static_assert(index.fits, "raise the limits of the pair index");
 
 }  // namespace
 
@@ -69,9 +149,17 @@ unsigned char sstrcmp(const unsigned char *text, const std::string_view *table, 
 
 unsigned char match_keyword(const unsigned char *text) {
     kwlen = 1;
-    unsigned char b = text[0];
-    for (int j = index.start[b]; j < index.start[b + 1]; ++j)
-        if (matches(text, keyword[index.order[j]])) return index.order[j];
+    int row = index.first[text[0]];
+    if (row == 0) return no_match;
+    const Span span = index.lists[row][index.second[text[1]]];
+    for (int j = span.start; j < span.start + span.count; ++j) {
+        const Candidate c = index.candidates[j];
+        if (c.certain != 0) {
+            kwlen = c.certain;
+            return c.position;
+        }
+        if (matches_from_third(text, keyword[c.position])) return c.position;
+    }
     return no_match;
 }
 

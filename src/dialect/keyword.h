@@ -64,7 +64,8 @@ extern int kwlen;
 unsigned char sstrcmp(const unsigned char *text, const std::string_view *table, int first, int last);
 
 // The same result as sstrcmp(text, keyword, 0, keyword_count), found through
-// an index by first byte instead of a walk over the whole table.
+// an index by the text's first two bytes instead of a walk over the whole
+// table.
 unsigned char match_keyword(const unsigned char *text);
 
 }  // namespace vbconv

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "convert/block_io.h"
 #include "convert/expand.h"
 #include "convert/filter.h"
 #include "convert/tokenize.h"
@@ -190,7 +191,10 @@ int run(int argc, char **argv) {
     // A console that goes away must not kill a conversion half way: writes to
     // it fail instead, and the files are still written whole.
     std::signal(SIGPIPE, SIG_IGN);
-    if (!isatty(fileno(stdout))) std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
+    if (isatty(fileno(stdout)))
+        console_by_line = true;
+    else
+        std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
 
     for (int n = 1; n < argc; ++n) {
         if (std::strcmp(argv[n], "--version") == 0) {

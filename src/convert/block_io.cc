@@ -1,0 +1,58 @@
+// Static blocks between the converters and the streams.
+#include "convert/block_io.h"
+
+#include <cstring>
+
+namespace vbconv {
+
+unsigned char in_block[block_size];
+std::size_t in_pos = 0;
+std::size_t in_end = 0;
+bool in_ended = false;
+
+OutBlock dest_out;
+OutBlock console_out;
+bool console_by_line = false;
+
+void start_input() {
+    in_pos = in_end = 0;
+    in_ended = false;
+}
+
+bool refill_input() {
+    // The end of input stays the end, as it does for getc, even should the
+    // file grow meanwhile.
+    if (in_ended) return false;
+    in_pos = 0;
+    in_end = std::fread(in_block, 1, block_size, source);
+    if (in_end == 0) in_ended = true;
+    return in_end != 0;
+}
+
+void flush_block(OutBlock &out, std::FILE *stream) {
+    // A failed write leaves the stream's error indicator set; the driver
+    // reports it when it closes dest or flushes the console.
+    if (out.used != 0) std::fwrite(out.data, 1, out.used, stream);
+    out.used = 0;
+}
+
+void write_block(OutBlock &out, std::FILE *stream, const void *bytes, std::size_t n) {
+    const auto *from = static_cast<const unsigned char *>(bytes);
+    while (n > block_size - out.used) {
+        std::size_t room = block_size - out.used;
+        std::memcpy(out.data + out.used, from, room);
+        out.used = block_size;
+        flush_block(out, stream);
+        from += room;
+        n -= room;
+    }
+    std::memcpy(out.data + out.used, from, n);
+    out.used += n;
+}
+
+void finish_output() {
+    flush_block(dest_out, dest);
+    flush_block(console_out, console);
+}
+
+}  // namespace vbconv
