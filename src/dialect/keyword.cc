@@ -109,12 +109,19 @@ constexpr PairIndex build_index() {
     int used = 0;
     for (int b = 0; b < 256; ++b) {
         if (ix.first[b] == 0) continue;
+        // The positions whose spelling starts with b, in table order; walking
+        // only these keeps the work within what a compiler evaluates at
+        // compile time.
+        std::array<std::uint8_t, keyword_count> group{};
+        int members = 0;
+        for (int p = 0; p < keyword_count; ++p)
+            if (static_cast<unsigned char>(keyword[p][0]) == b) group[members++] = static_cast<std::uint8_t>(p);
         for (int col = 0; col < seconds; ++col) {
             Span &span = ix.lists[ix.first[b]][col];
             span.start = static_cast<std::uint16_t>(used);
-            for (int p = 0; p < keyword_count; ++p) {
+            for (int m = 0; m < members; ++m) {
+                int p = group[m];
                 std::string_view k = keyword[p];
-                if (static_cast<unsigned char>(k[0]) != b) continue;
                 std::uint8_t certain = 0;
                 if (k.size() == 1)
                     certain = 1;
