@@ -1,11 +1,11 @@
 // The driver, mostly through the built program: names, messages, their order,
 // exit statuses and the files it leaves.
-#include <gtest/gtest.h>
+#include "driver/driver.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/driver.h"
 #include "support.h"
 
 using vbtest::bytes;

@@ -1,6 +1,7 @@
+#include "convert/expand.h"
+
 #include <gtest/gtest.h>
 
-#include "convert/expand.h"
 #include "support.h"
 
 using vbtest::bytes;
@@ -62,14 +63,14 @@ TEST(Detokenizer, ByteFFIsMarkedAndThenEchoedRawToo) {
 
 TEST(Detokenizer, AlignmentModeRemovesNumberPadding) {
     std::string img = image({
-        {1, bytes({0x12, ' ', 'A'})},     // the marker only counts on line 0
-        {5, bytes({' ', ' ', 0xA8})},     // mode still off: nothing removed
-        {0, bytes({0x12, ' ', 'A'})},     // switches the mode on, removes nothing itself
-        {5, bytes({' ', ' ', 0xA8})},     // two spaces removed
+        {1, bytes({0x12, ' ', 'A'})},                // the marker only counts on line 0
+        {5, bytes({' ', ' ', 0xA8})},                // mode still off: nothing removed
+        {0, bytes({0x12, ' ', 'A'})},                // switches the mode on, removes nothing itself
+        {5, bytes({' ', ' ', 0xA8})},                // two spaces removed
         {7, bytes({'"', ' ', ' ', ' ', 'A', '"'})},  // inside strings too, only two
         {50, bytes({' ', 'X'})},
         {500, bytes({' ', 'X'})},
-        {0, bytes({'A', 0x12})},          // not the first body byte: no effect on the count
+        {0, bytes({'A', 0x12})},  // not the first body byte: no effect on the count
     });
     vbtest::Converted c = expand(body_of(img));
     EXPECT_EQ(c.dest,
@@ -96,9 +97,9 @@ TEST(Detokenizer, EmptyBodyTakesTheFollowingBytes) {
 TEST(Detokenizer, MachineLanguageNoticeNeedsWaitAndAnOpenLink) {
     std::string wait_prog = records_of({{10, tok("WAIT") + std::string(" 1")}});
     EXPECT_EQ(expand(wait_prog + bytes({0x34, 0x00, 0xA9, 0x00, 0x60})).result, 1);  // machine code follows
-    EXPECT_EQ(expand(wait_prog + bytes({0x34, 0x00})).result, 1);  // the link is the file's last two bytes
+    EXPECT_EQ(expand(wait_prog + bytes({0x34, 0x00})).result, 1);        // the link is the file's last two bytes
     EXPECT_EQ(expand(wait_prog + bytes({0x00, 0x00, 0xA9})).result, 0);  // end marker
-    EXPECT_EQ(expand(wait_prog + bytes({0x34})).result, 0);  // input runs out in the link
+    EXPECT_EQ(expand(wait_prog + bytes({0x34})).result, 0);              // input runs out in the link
     EXPECT_EQ(expand(wait_prog).result, 0);
 
     std::string quoted = records_of({{10, bytes({'"', 0x9E, '"'})}});

@@ -1,6 +1,7 @@
+#include "convert/filter.h"
+
 #include <gtest/gtest.h>
 
-#include "convert/filter.h"
 #include "support.h"
 
 using vbtest::bytes;
@@ -8,10 +9,12 @@ using vbtest::bytes;
 namespace {
 
 std::string filtered(const std::string &input) {
-    return vbtest::convert(input, [] {
-        vbconv::pet_2_asc();
-        return 0;
-    }).dest;
+    return vbtest::convert(input,
+                           [] {
+                               vbconv::pet_2_asc();
+                               return 0;
+                           })
+        .dest;
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
+#include "convert/format.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdio>
 #include <string>
-
-#include "convert/format.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 // failure, never reports success for an output that was not written whole,
 // and never writes over its own input.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

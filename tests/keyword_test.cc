@@ -1,8 +1,8 @@
+#include "dialect/keyword.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "dialect/keyword.h"
 
 using namespace vbconv;
 
@@ -51,11 +51,9 @@ TEST(KeywordMatcher, CasesOfTheFirstMatchRule) {
         int result;
         int length;
     } cases[] = {
-        {"PRINT", 40, 5},   {"PRint", 40, 3},  {"Po", 35, 2},    {"Do", 36, 2},
-        {"DO", 38, 2},      {"GOSUB", 13, 5},  {"INT(", 74, 4},  {">>", 68, 2},
-        {"<=", 72, 1},      {"print", 0xFE, 1}, {"TOTAL", 51, 2}, {"INT\x08", 74, 4},
-        {"In", 4, 2},       {"Re", 6, 2},      {"Go", 9, 2},     {">", 70, 1},
-        {"", 0xFE, 1},      {"Xyz", 0xFE, 1},
+        {"PRINT", 40, 5}, {"PRint", 40, 3}, {"Po", 35, 2}, {"Do", 36, 2},      {"DO", 38, 2},    {"GOSUB", 13, 5},
+        {"INT(", 74, 4},  {">>", 68, 2},    {"<=", 72, 1}, {"print", 0xFE, 1}, {"TOTAL", 51, 2}, {"INT\x08", 74, 4},
+        {"In", 4, 2},     {"Re", 6, 2},     {"Go", 9, 2},  {">", 70, 1},       {"", 0xFE, 1},    {"Xyz", 0xFE, 1},
     };
     for (const Case &c : cases) {
         Match m = scan(c.text);

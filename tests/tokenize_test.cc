@@ -1,8 +1,9 @@
+#include "convert/tokenize.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
-#include "convert/tokenize.h"
 #include "dialect/image.h"
 #include "support.h"
 
@@ -80,9 +81,10 @@ TEST(Tokenizer, DataIsLiteralUpToColonAndRemToTheEnd) {
 
 TEST(Tokenizer, LinesAreNumberedFromTextOrCountedOnByTen) {
     vbtest::Converted c = tokenize("PRINT\nEND\n100 END\nEND\n200\nEND\n\n   \nEND\n10PRINT\n");
-    EXPECT_EQ(records(c.dest), (std::vector<std::pair<unsigned, std::string>>{
-                                   {10, "\xA8"}, {20, "\x80"}, {100, "\x80"}, {110, "\x80"},
-                                   {200, "\x80"}, {210, "\x80"}, {10, "\xA8"}}));
+    EXPECT_EQ(
+        records(c.dest),
+        (std::vector<std::pair<unsigned, std::string>>{
+            {10, "\xA8"}, {20, "\x80"}, {100, "\x80"}, {110, "\x80"}, {200, "\x80"}, {210, "\x80"}, {10, "\xA8"}}));
     EXPECT_EQ(c.console,
               "[   10] \xA8 [NULL]\n[   20] \x80 [NULL]\n[  100] \x80 [NULL]\n[  110] \x80 [NULL]\n"
               "[  200]  [NULL]\n[  200] \x80 [NULL]\n[  210]  [NULL]\n[  210]  [NULL]\n[  210] \x80 [NULL]\n"
@@ -153,9 +155,8 @@ TEST(Tokenizer, LineNumberScanMatchesScanfRules) {
         int consumed;
         std::int32_t number;
     } cases[] = {
-        {"10 PRINT", 2, 10}, {" \t10", 4, 10}, {"-7", 2, -7}, {"+7", 2, 7},
-        {"PRINT", 0, 99},    {"+ 7", 0, 99},   {"", 0, 99},  {"\n", 0, 99},
-        {"007x", 3, 7},
+        {"10 PRINT", 2, 10}, {" \t10", 4, 10}, {"-7", 2, -7}, {"+7", 2, 7},   {"PRINT", 0, 99},
+        {"+ 7", 0, 99},      {"", 0, 99},      {"\n", 0, 99}, {"007x", 3, 7},
     };
     for (const Case &k : cases) {
         std::int32_t number = 99;

@@ -11,7 +11,7 @@
 
 namespace vbconv {
 
-inline constexpr int keyword_count = 118;       // positions 0 to 117
+inline constexpr int keyword_count = 118;          // positions 0 to 117
 inline constexpr unsigned char token_base = 0x80;  // token of position 0
 inline constexpr unsigned char token_last = 0xF5;  // token of position 117
 inline constexpr unsigned char no_match = 0xFE;    // what sstrcmp returns for "no keyword here"
@@ -25,6 +25,7 @@ inline constexpr int kw_wait = 30;  // "WAIT": counted by the lister for the mac
 // precedence: two-character operators precede their one-character prefixes
 // (">>" before ">", "<<" before "<"), "DOKE" precedes "DO", and so on.
 // Function keywords carry their opening parenthesis.
+// clang-format off
 inline constexpr std::string_view keyword[] = {
     "END",     "FOR",     "NEXT",    "DATA",     "INPUT",    "DIM",     "READ",     "LET",       // 0x80
     "DEC",     "GOTO",    "RUN",     "IF",       "RESTORE",  "GOSUB",   "COLOR",    "CURSOR",    // 0x88
@@ -42,6 +43,7 @@ inline constexpr std::string_view keyword[] = {
     "VARPTR(", "LEFT$(",  "RIGHT$(", "MID$(",    "POSITION", "GRID",    "SIZE",     "MOVE",      // 0xE8
     "POINT",   "LINE",    "RECT",    "FILL",     "CLEAR",    "BORDER",                           // 0xF0
 };
+// clang-format on
 static_assert(std::size(keyword) == keyword_count, "the dialect has 118 keywords");
 static_assert(token_base + keyword_count - 1 == token_last);
 

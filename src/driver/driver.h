@@ -15,7 +15,7 @@ extern std::FILE *console;  // where the converters echo their work: standard ou
 // Exit statuses of the process.
 inline constexpr int exit_ok = 0;       // every argument was converted
 inline constexpr int exit_failure = 1;  // a file could not be opened, read or written; the run stopped there
-inline constexpr int exit_skipped = 2;  // some argument was left alone (its name, or output = input); the others were converted
+inline constexpr int exit_skipped = 2;  // an argument was left alone (its name, or output = input); others converted
 
 // Conversion directions, chosen by the input name's extension.
 enum class Direction { none, basic_to_text, text_to_basic };
