@@ -10,6 +10,9 @@
 
 using vbtest::bytes;
 using vbtest::exists;
+using vbtest::hi_echo;
+using vbtest::hi_image;
+using vbtest::hi_listing;
 using vbtest::image;
 using vbtest::read_file;
 using vbtest::run_vbconv;
@@ -22,10 +25,6 @@ const std::string banner = "\nVelmar-BASIC Converter Version 2.2\n";
 
 std::string to_text(const std::string &out) { return "\nBASIC to TEXT, converted to: " + out + "\n\n"; }
 std::string to_basic(const std::string &out) { return "\nTEXT to BASIC, converted to: " + out + "\n\n"; }
-
-const std::string hi_image = image({{10, tok("PRINT") + std::string(" \"HI\"")}});
-const std::string hi_listing = "   10 PRINT \"HI\"\r\n";
-const std::string hi_echo = "   10 PRINT \"HI\" [CR]\r\n";
 
 }  // namespace
 
@@ -64,20 +63,20 @@ TEST(Driver, NoArgumentsPrintsOnlyTheBanner) {
 
 TEST(Driver, ArgumentsAreHandledFromLastToFirst) {
     vbtest::Scratch s;
-    write_file(s.path("A.bas"), hi_image);
+    write_file(s.path("A.bas"), hi_image());
     write_file(s.path("B.txt"), "10 PRINT \"HI\"\n");
     vbtest::Run r = run_vbconv(s.dir, {"A.bas", "B.txt"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, banner + to_basic("B.BAS") + "[   10] \xA8 \"HI\" [NULL]\n" + to_text("A.TXT") + hi_echo);
-    EXPECT_EQ(read_file(s.path("B.BAS")), hi_image);
+    EXPECT_EQ(read_file(s.path("B.BAS")), hi_image());
     EXPECT_EQ(read_file(s.path("A.TXT")), hi_listing);
 }
 
 TEST(Driver, LeadByteDecidesBetweenImageAndPlainText) {
     vbtest::Scratch s;
     write_file(s.path("empty.bas"), "");
-    write_file(s.path("one.bas"), "\x01" + hi_image.substr(1));
+    write_file(s.path("one.bas"), "\x01" + hi_image().substr(1));
     write_file(s.path("plain.bas"), "AB\tC\r\n" + bytes({0xC1, 0x00}) + "D");
     vbtest::Run r = run_vbconv(s.dir, {"empty.bas", "one.bas", "plain.bas"});
     EXPECT_EQ(r.status, 0);
@@ -101,8 +100,8 @@ TEST(Driver, MachineLanguageNoticeEndsTheListing) {
 
 TEST(Driver, OpenFailuresStopTheRunWithStatusOne) {
     vbtest::Scratch s;
-    write_file(s.path("A.bas"), hi_image);
-    write_file(s.path("C.bas"), hi_image);
+    write_file(s.path("A.bas"), hi_image());
+    write_file(s.path("C.bas"), hi_image());
     vbtest::Run r = run_vbconv(s.dir, {"C.bas", "missing.bas", "A.bas"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Can't open input file missing.bas\n");
@@ -112,7 +111,7 @@ TEST(Driver, OpenFailuresStopTheRunWithStatusOne) {
     EXPECT_FALSE(exists(s.path("C.TXT")));  // never reached
 
     ASSERT_EQ(mkdir(s.path("D.TXT").c_str(), 0755), 0);
-    write_file(s.path("D.bas"), hi_image);
+    write_file(s.path("D.bas"), hi_image());
     r = run_vbconv(s.dir, {"D.bas"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Can't open output file D.TXT\n");
@@ -122,7 +121,7 @@ TEST(Driver, OpenFailuresStopTheRunWithStatusOne) {
 TEST(Driver, OtherNamesAreSkippedAndNeverWritten) {
     vbtest::Scratch s;
     write_file(s.path("notes.doc"), "keep me");
-    write_file(s.path("A.bas"), hi_image);
+    write_file(s.path("A.bas"), hi_image());
     vbtest::Run r = run_vbconv(s.dir, {"A.bas", "notes.doc", "ab"});
     EXPECT_EQ(r.status, vbconv::exit_skipped);
     EXPECT_EQ(r.err,
@@ -135,7 +134,7 @@ TEST(Driver, OtherNamesAreSkippedAndNeverWritten) {
 
 TEST(Driver, HelpAndVersionTouchNoFile) {
     vbtest::Scratch s;
-    write_file(s.path("A.bas"), hi_image);
+    write_file(s.path("A.bas"), hi_image());
     for (const char *opt : {"--help", "-h"}) {
         vbtest::Run r = run_vbconv(s.dir, {"A.bas", opt});
         EXPECT_EQ(r.status, 0);

@@ -9,16 +9,14 @@
 #include "support.h"
 
 using vbtest::exists;
-using vbtest::image;
+using vbtest::hi_image;
+using vbtest::hi_listing;
 using vbtest::read_file;
 using vbtest::run_vbconv;
 using vbtest::tok;
 using vbtest::write_file;
 
 namespace {
-
-const std::string hi_image = image({{10, tok("PRINT") + std::string(" \"HI\"")}});
-const std::string hi_listing = "   10 PRINT \"HI\"\r\n";
 
 // A listing long enough that its trace overflows any console buffer.
 std::string long_listing() {
@@ -46,9 +44,9 @@ TEST(Hardening, DirectoryAsInputIsAReadErrorAndCreatesNoOutput) {
 
 TEST(Hardening, WriteErrorsAreReportedWithStatusOne) {
     vbtest::Scratch s;
-    write_file(s.path("A.bas"), hi_image);
+    write_file(s.path("A.bas"), hi_image());
     write_file(s.path("B.txt"), "10 PRINT\n");
-    write_file(s.path("C.bas"), hi_image);
+    write_file(s.path("C.bas"), hi_image());
     ASSERT_EQ(symlink("/dev/full", s.path("A.TXT").c_str()), 0);
     ASSERT_EQ(symlink("/dev/full", s.path("B.BAS").c_str()), 0);
     vbtest::Run r = run_vbconv(s.dir, {"C.bas", "A.bas"});
@@ -62,9 +60,9 @@ TEST(Hardening, WriteErrorsAreReportedWithStatusOne) {
 
 TEST(Hardening, OutputThatIsTheInputIsLeftAlone) {
     vbtest::Scratch s;
-    write_file(s.path("A.bas"), hi_image);
+    write_file(s.path("A.bas"), hi_image());
     write_file(s.path("B.txt"), "10 PRINT\n");
-    write_file(s.path("C.bas"), hi_image);
+    write_file(s.path("C.bas"), hi_image());
     ASSERT_EQ(symlink("A.bas", s.path("A.TXT").c_str()), 0);
     ASSERT_EQ(link(s.path("B.txt").c_str(), s.path("B.BAS").c_str()), 0);
     vbtest::Run r = run_vbconv(s.dir, {"C.bas", "B.txt", "A.bas"});
@@ -72,7 +70,7 @@ TEST(Hardening, OutputThatIsTheInputIsLeftAlone) {
     EXPECT_EQ(r.err,
               "vbconv: A.TXT: is the same file as A.bas; both left untouched\n"
               "vbconv: B.BAS: is the same file as B.txt; both left untouched\n");
-    EXPECT_EQ(read_file(s.path("A.bas")), hi_image);
+    EXPECT_EQ(read_file(s.path("A.bas")), hi_image());
     EXPECT_EQ(read_file(s.path("B.txt")), "10 PRINT\n");
     EXPECT_EQ(read_file(s.path("C.TXT")), hi_listing);  // the others are still converted
 }
@@ -94,7 +92,7 @@ TEST(Hardening, ConsoleThatGoesAwayCostsOnlyTheEcho) {
 
 TEST(Hardening, ConsoleThatCannotBeWrittenIsReported) {
     vbtest::Scratch s;
-    write_file(s.path("A.bas"), hi_image);
+    write_file(s.path("A.bas"), hi_image());
     vbtest::Run r = run_vbconv(s.dir, {"A.bas"}, vbtest::Stdout::full);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "vbconv: standard output: write error: No space left on device\n");
@@ -106,7 +104,7 @@ TEST(Hardening, OddNamesAreJustNames) {
     const std::string names[] = {"with space.bas", "caf\xC3\xA9\xFF.bas", "-x.bas", std::string(196, 'n') + ".bas"};
     std::vector<std::string> args;
     for (const auto &name : names) {
-        write_file(s.path(name), hi_image);
+        write_file(s.path(name), hi_image());
         args.push_back(name);
     }
     vbtest::Run r = run_vbconv(s.dir, args);

@@ -46,6 +46,8 @@ char tok(const char *spelling) {
     throw std::invalid_argument(spelling);
 }
 
+std::string hi_image() { return image({{10, tok("PRINT") + std::string(" \"HI\"")}}); }
+
 namespace {
 
 std::string drain(std::FILE *f, char *&buf, std::size_t &size) {

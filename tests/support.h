@@ -20,6 +20,12 @@ std::string image(const std::vector<std::pair<unsigned, std::string>> &records);
 // The token byte of a keyword, looked up by its spelling in the table.
 char tok(const char *spelling);
 
+// The one-line program 10 PRINT "HI": its image, the listing made of it,
+// and that listing's echo on the console.
+std::string hi_image();
+inline const std::string hi_listing = "   10 PRINT \"HI\"\r\n";
+inline const std::string hi_echo = "   10 PRINT \"HI\" [CR]\r\n";
+
 // What a converter wrote, given `input` as source.
 struct Converted {
     std::string dest;     // the output stream
