@@ -45,11 +45,6 @@ constexpr const char *usage =
     "(the run stops there); 2 some argument was skipped.  See vbconv(1).\n";
 constexpr const char *ml_notice = "\r\n*** Machine language part skipped. ***\r\n";
 
-// Buffers that let the streams move bytes in large blocks.
-char source_buffer[1 << 16];
-char dest_buffer[1 << 16];
-char console_buffer[1 << 16];
-
 // What handling one argument came to.
 enum class Outcome { converted, skipped, failed };
 
@@ -106,7 +101,6 @@ Outcome open_output(const char *in_name, const std::string &out_name) {
         complain("Can't open output file %s\n", out_name.c_str());
         return Outcome::failed;
     }
-    std::setvbuf(dest, dest_buffer, _IOFBF, sizeof dest_buffer);
     return Outcome::converted;
 }
 
@@ -146,7 +140,6 @@ Outcome convert(const char *in_name) {
         complain("Can't open input file %s\n", in_name);
         return Outcome::failed;
     }
-    std::setvbuf(source, source_buffer, _IOFBF, sizeof source_buffer);
     if (Outcome opened = open_output(in_name, out_name); opened != Outcome::converted) {
         std::fclose(source);
         return opened;
@@ -191,10 +184,7 @@ int run(int argc, char **argv) {
     // A console that goes away must not kill a conversion half way: writes to
     // it fail instead, and the files are still written whole.
     std::signal(SIGPIPE, SIG_IGN);
-    if (isatty(fileno(stdout)))
-        console_by_line = true;
-    else
-        std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
+    console_by_line = isatty(fileno(stdout)) != 0;
 
     for (int n = 1; n < argc; ++n) {
         if (std::strcmp(argv[n], "--version") == 0) {
