@@ -28,7 +28,10 @@ constexpr unsigned char wait_token = token_base + kw_wait;
 
 unsigned char line[256];  // the record header: link in bytes 0-1, line number in 2-3
 
-constexpr std::string_view text_of_token(unsigned char token) {
+// Text that stands for a byte of 0x80 and up met outside a string: the
+// keyword's spelling for 0x80 to 0xF5, a marker naming the byte for the
+// bytes 0xF6 to 0xFF, which stand for no keyword.
+constexpr std::string_view token_text(unsigned char token) {
     return token <= token_last ? spelling(token) : unknown_token[token - token_last - 1];
 }
 
@@ -48,15 +51,15 @@ constexpr Padded padded(std::string_view s) {
 
 constexpr bool every_token_text_fits() {
     for (int c = token_base; c <= 0xFF; ++c)
-        if (text_of_token(static_cast<unsigned char>(c)).size() > sizeof(Padded::bytes)) return false;
+        if (token_text(static_cast<unsigned char>(c)).size() > sizeof(Padded::bytes)) return false;
     return true;
 }
 static_assert(every_token_text_fits());
 
-// text_of_token for each byte from 0x80 up.
+// token_text for each byte from 0x80 up.
 constexpr std::array<Padded, 0x80> token_texts = [] {
     std::array<Padded, 0x80> t{};
-    for (int c = 0; c < 0x80; ++c) t[c] = padded(text_of_token(static_cast<unsigned char>(token_base + c)));
+    for (int c = 0; c < 0x80; ++c) t[c] = padded(token_text(static_cast<unsigned char>(token_base + c)));
     return t;
 }();
 
@@ -117,8 +120,6 @@ bool read_header() {
 }
 
 }  // namespace
-
-std::string_view token_text(unsigned char token) { return text_of_token(token); }
 
 int p_expand() {
     start_input();
