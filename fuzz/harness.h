@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/driver.h"
+#include "convert/streams.h"
 
 namespace vbfuzz {
 

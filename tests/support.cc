@@ -14,10 +14,10 @@
 #include <string_view>
 
 #include "convert/expand.h"
+#include "convert/streams.h"
 #include "convert/tokenize.h"
 #include "dialect/image.h"
 #include "dialect/keyword.h"
-#include "driver/driver.h"
 
 namespace vbtest {
 

@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "convert/block_io.h"
 #include "convert/filter.h"
 #include "convert/format.h"
+#include "convert/streams.h"
 #include "dialect/image.h"
 #include "dialect/keyword.h"
-#include "driver/driver.h"
 
 namespace vbconv {
 

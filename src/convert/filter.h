@@ -2,7 +2,7 @@
 // program's character set and drops everything else.
 #pragma once
 
-#include "convert/block_io.h"
+#include "convert/streams.h"
 
 namespace vbconv {
 

@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "convert/block_io.h"
 #include "convert/format.h"
+#include "convert/streams.h"
 #include "dialect/image.h"
 #include "dialect/keyword.h"
-#include "driver/driver.h"
 
 namespace vbconv {
 

@@ -10,17 +10,13 @@
 #include <csignal>
 #include <cstring>
 
-#include "convert/block_io.h"
 #include "convert/expand.h"
 #include "convert/filter.h"
+#include "convert/streams.h"
 #include "convert/tokenize.h"
 #include "dialect/image.h"
 
 namespace vbconv {
-
-std::FILE *source;
-std::FILE *dest;
-std::FILE *console = stdout;
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The command-line driver: names, opens and closes the files of each
-// conversion and owns the streams the converters work on.
+// conversion and points the converters' streams at them.
 #pragma once
 
 #include <cstdio>
@@ -7,10 +7,6 @@
 #include <string_view>
 
 namespace vbconv {
-
-extern std::FILE *source;   // input of the current conversion, opened "rb"
-extern std::FILE *dest;     // output of the current conversion, opened "wb"
-extern std::FILE *console;  // where the converters echo their work: standard output
 
 // Exit statuses of the process.
 inline constexpr int exit_ok = 0;       // every argument was converted

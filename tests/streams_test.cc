@@ -2,11 +2,12 @@
 // a record, a CR LF pair or the closing link that falls across the edge of a
 // block must come out as it does anywhere else.  The expected bytes here are
 // built by hand, not by the converters.
+#include "convert/streams.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "convert/block_io.h"
 #include "convert/filter.h"
 #include "support.h"
 

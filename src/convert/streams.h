@@ -1,5 +1,7 @@
-// The converters' side of the streams: source read, and dest and console
-// written, through static blocks that stdio moves whole.
+// The streams the converters work on: source read, and dest and console
+// written, through static blocks that stdio moves whole.  Whoever runs a
+// converter opens the streams and points these at them; the converters
+// neither open nor close anything.
 //
 // The converters take their input a byte at a time and write their output a
 // few bytes at a time.  Through stdio each of those calls costs dozens of
@@ -16,9 +18,11 @@
 #include <cstdio>
 #include <string_view>
 
-#include "driver/driver.h"
-
 namespace vbconv {
+
+extern std::FILE *source;   // input of the current conversion, read in binary
+extern std::FILE *dest;     // output of the current conversion, written in binary; null: the output is discarded
+extern std::FILE *console;  // where the converters echo their work: standard output by default
 
 inline constexpr std::size_t block_size = std::size_t{1} << 16;  // bytes moved by one fread or fwrite
 

@@ -1,9 +1,13 @@
 // Static blocks between the converters and the streams.
-#include "convert/block_io.h"
+#include "convert/streams.h"
 
 #include <cstring>
 
 namespace vbconv {
+
+std::FILE *source;
+std::FILE *dest;
+std::FILE *console = stdout;
 
 unsigned char in_block[block_size];
 std::size_t in_pos = 0;
@@ -32,7 +36,7 @@ bool refill_input() {
 void flush_block(OutBlock &out, std::FILE *stream) {
     // A failed write leaves the stream's error indicator set; the driver
     // reports it when it closes dest or flushes the console.
-    if (out.used != 0) std::fwrite(out.data, 1, out.used, stream);
+    if (out.used != 0 && stream != nullptr) std::fwrite(out.data, 1, out.used, stream);
     out.used = 0;
 }
 
