@@ -102,7 +102,7 @@ TEST(Hardening, ConsoleThatCannotBeWrittenIsReported) {
 TEST(Hardening, OddNamesAreJustNames) {
     vbtest::Scratch s;
     const std::string names[] = {"with space.bas", "caf\xC3\xA9\xFF.bas", "-x.bas", std::string(196, 'n') + ".bas"};
-    std::vector<std::string> args;
+    std::vector<std::string> args = {"--"};  // after it, even "-x.bas" is a name
     for (const auto &name : names) {
         write_file(s.path(name), hi_image());
         args.push_back(name);

@@ -151,7 +151,7 @@ int p_expand() {
                     --budget;
                 } else {
                     _p_toascii(c);
-                    put_console(c);
+                    echo_byte(c);
                 }
             }
             if (budget == 0) copy_plain_run();

@@ -1,6 +1,7 @@
 // Static blocks between the converters and the streams.
 #include "convert/streams.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace vbconv {
@@ -8,6 +9,7 @@ namespace vbconv {
 std::FILE *source;
 std::FILE *dest;
 std::FILE *console = stdout;
+int source_error = 0;
 
 unsigned char in_block[block_size];
 std::size_t in_pos = 0;
@@ -16,7 +18,7 @@ bool in_ended = false;
 
 OutBlock dest_out;
 OutBlock console_out;
-bool console_by_line = false;
+bool console_is_terminal = false;
 
 void start_input() {
     in_pos = in_end = 0;
@@ -28,15 +30,22 @@ bool refill_input() {
     // file grow meanwhile.
     if (in_ended) return false;
     in_pos = 0;
+    errno = 0;
     in_end = std::fread(in_block, 1, block_size, source);
-    if (in_end == 0) in_ended = true;
+    if (in_end == 0) {
+        in_ended = true;
+        if (std::ferror(source) && source_error == 0) source_error = errno;
+    }
     return in_end != 0;
 }
 
 void flush_block(OutBlock &out, std::FILE *stream) {
-    // A failed write leaves the stream's error indicator set; the driver
-    // reports it when it closes dest or flushes the console.
-    if (out.used != 0 && stream != nullptr) std::fwrite(out.data, 1, out.used, stream);
+    // A failed write leaves the stream's error indicator set, and its reason
+    // here; the driver reports it when it closes dest or flushes the console.
+    if (out.used != 0 && stream != nullptr) {
+        errno = 0;
+        if (std::fwrite(out.data, 1, out.used, stream) != out.used && out.error == 0) out.error = errno;
+    }
     out.used = 0;
 }
 
@@ -52,6 +61,17 @@ void write_block(OutBlock &out, std::FILE *stream, const void *bytes, std::size_
     }
     std::memcpy(out.data + out.used, from, n);
     out.used += n;
+}
+
+void echo_escaped(int c) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    char *to = reinterpret_cast<char *>(room_for(console_out, console, 5));
+    to[0] = '{';
+    to[1] = '$';
+    to[2] = hex[c >> 4 & 0xF];
+    to[3] = hex[c & 0xF];
+    to[4] = '}';
+    console_out.used += 5;
 }
 
 void finish_output() {

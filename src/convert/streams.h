@@ -22,7 +22,12 @@ namespace vbconv {
 
 extern std::FILE *source;   // input of the current conversion, read in binary
 extern std::FILE *dest;     // output of the current conversion, written in binary; null: the output is discarded
-extern std::FILE *console;  // where the converters echo their work: standard output by default
+extern std::FILE *console;  // where the converters echo their work: standard output by default; null: no echo
+
+// The system's reason for the first failed read of source in the current
+// conversion, taken from the failing call itself (0: none).  A reason read
+// from errno later could belong to some other, unrelated call.
+extern int source_error;
 
 inline constexpr std::size_t block_size = std::size_t{1} << 16;  // bytes moved by one fread or fwrite
 
@@ -58,14 +63,18 @@ inline int peek_byte() {
 // converter finishes.
 struct OutBlock {
     std::size_t used;  // bytes waiting in data
+    int error;         // the reason the first failed write of the stream gave, from that call (0: none)
     unsigned char data[block_size];
 };
 extern OutBlock dest_out;     // on its way to dest
 extern OutBlock console_out;  // on its way to console
 
-// Set by the driver when the console is a terminal: its block then goes out
-// at every line end, so that a person watching sees each line as it is done.
-extern bool console_by_line;
+// Set by the driver when the console is a terminal.  Its block then goes out
+// at every line end, so that a person watching sees each line as it is done,
+// and the bytes of a program that the echo would write raw are shown as
+// {$hh} instead: a program's bytes must not be able to drive the terminal
+// (retitle it, clear it, forge text on it).
+extern bool console_is_terminal;
 
 // Hands the waiting bytes of `out` to `stream`.
 void flush_block(OutBlock &out, std::FILE *stream);
@@ -93,12 +102,22 @@ inline unsigned char *room_for(OutBlock &out, std::FILE *stream, std::size_t n) 
 // Appends `n` bytes to `out`, handing it to `stream` whenever it fills up.
 void write_block(OutBlock &out, std::FILE *stream, const void *bytes, std::size_t n);
 
+// Writes byte `c` of the program to the console: raw, or as {$hh} on a
+// terminal when it is not printable.
+void echo_escaped(int c);
+inline void echo_byte(int c) {
+    if (console_is_terminal && (c < 0x20 || c > 0x7E))
+        echo_escaped(c);
+    else
+        put_console(c);
+}
+
 inline void write_dest(std::string_view s) { write_block(dest_out, dest, s.data(), s.size()); }
 inline void write_console(std::string_view s) { write_block(console_out, console, s.data(), s.size()); }
 
 // Ends a line of console output.
 inline void end_console_line() {
-    if (console_by_line) flush_block(console_out, console);
+    if (console_is_terminal) flush_block(console_out, console);
 }
 
 // Hands everything still waiting to dest and console.  Every converter calls

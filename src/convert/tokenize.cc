@@ -136,11 +136,18 @@ void write_trace(std::int32_t number, int len) {
     n += static_cast<std::size_t>(format_5d(reinterpret_cast<char *>(to + n), number));
     to[n++] = ']';
     to[n++] = ' ';
+    if (console_is_terminal) {
+        // Token bytes and control bytes, shown as {$hh}: several bytes each.
+        console_out.used += n;
+        for (std::size_t i = 0; i < size; ++i) echo_byte(tokenizedline[i]);
+        write_console(std::string_view(tail, 8));
+        end_console_line();
+        return;
+    }
     std::memcpy(to + n, tokenizedline, size);
     n += size;
     std::memcpy(to + n, tail, 8);
     console_out.used += n + 8;
-    end_console_line();
 }
 
 void write_record(unsigned link, std::int32_t number, int len) {

@@ -1,20 +1,19 @@
-// The command-line driver.  For each argument, from the last to the first:
-// derive the direction and output name, announce them, open both files, tell
-// a program image from plain text, run one converter, close both files.
+// The command-line driver.  It reads the options, then handles the files from
+// the last named to the first: works out each one's direction and output,
+// announces it, opens the input, refuses any output that would harm a file,
+// runs one converter, and keeps the output only when it is complete.
 #include "driver/driver.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstring>
+#include <vector>
 
 #include "convert/expand.h"
 #include "convert/filter.h"
 #include "convert/streams.h"
 #include "convert/tokenize.h"
 #include "dialect/image.h"
+#include "driver/files.h"
 
 namespace vbconv {
 
@@ -22,33 +21,92 @@ namespace {
 
 constexpr const char *banner = "\nVelmar-BASIC Converter Version 2.2\n";
 constexpr const char *version = "vbconv 2.2\n";
+constexpr const char *usage_line =
+    "usage: vbconv [-q] [--to-text | --to-basic] [-o PATH] [--check] [--strict] [--escape] [--] FILE...\n";
 constexpr const char *usage =
     "\n"
     "usage: vbconv FILE...\n"
+    "       vbconv [-q] [--to-text | --to-basic] [-o PATH] [--check] [--strict] [--escape] [--] FILE...\n"
     "       vbconv -h | --help | --version\n"
     "\n"
     "  NAME.bas  a tokenized program image, listed as text into NAME.TXT\n"
     "  NAME.txt  a text listing, tokenized into a program image NAME.BAS\n"
     "\n"
     "The extension's case does not matter; the output gets an upper-case one and\n"
-    "is written beside its input, replacing a file of that name.  Several files\n"
-    "may be named; they are handled from the last to the first.  Each conversion\n"
-    "is echoed: the listing of an image, the trace of a tokenized text.  A .bas\n"
-    "file that is not a program image is copied as filtered plain text.  Every\n"
-    "argument other than -h, --help and --version is a file name.\n"
+    "is written beside its input, replacing a file of that name once it is\n"
+    "complete.  Several files may be named; they are handled from the last to the\n"
+    "first.  Each conversion is echoed: the listing of an image, the trace of a\n"
+    "tokenized text.  A .bas file that is not a program image is copied as\n"
+    "filtered plain text.\n"
     "\n"
-    "Exit status: 0 all converted; 1 a file could not be opened, read or written\n"
-    "(the run stops there); 2 some argument was skipped.  See vbconv(1).\n";
+    "  --to-text     list every file named, whatever its name (output NAME.TXT)\n"
+    "  --to-basic    tokenize every file named, whatever its name (output NAME.BAS)\n"
+    "  -o PATH       the output file; with several files, a folder for them all;\n"
+    "                - for standard output\n"
+    "  -             as a file: standard input (with --to-text or --to-basic),\n"
+    "                converted to standard output unless -o names a file\n"
+    "  -q, --quiet   no banner, per-file lines or echo\n"
+    "  --check       convert nothing: report what a conversion would lose\n"
+    "  --strict      exit with status 3 when a conversion gave warnings\n"
+    "  --escape      exact conversions: {$hh} stands for a byte text cannot hold\n"
+    "  --            every later argument is a file\n"
+    "\n"
+    "Whenever a conversion goes to standard output, nothing else does.  Warnings\n"
+    "and errors go to standard error.\n"
+    "\n"
+    "Exit status: 0 all converted; 1 a usage error, or a file could not be\n"
+    "opened, read or written (the run stops there); 2 some file was skipped;\n"
+    "3 warnings under --strict, or findings of --check.  See vbconv(1).\n";
 constexpr const char *ml_notice = "\r\n*** Machine language part skipped. ***\r\n";
+constexpr const char *stdin_name = "standard input";
 
-// What handling one argument came to.
+// What handling one file came to.
 enum class Outcome { converted, skipped, failed };
 
-// Writes a diagnostic to standard error, after whatever the console holds so
-// far, so that the two appear in the order they happened.
+// One file of the run, from its name to its output.
+struct Job {
+    const char *in_name;   // as named, or stdin_name
+    bool from_stdin;       // the file named "-"
+    Direction direction;   // never none once resolved
+    std::string out_name;  // the output file, unless to_stdout or checking
+    bool to_stdout;        // the conversion goes to standard output
+    Replacing replacing;   // how the output is being written
+};
+
+Options options;
+bool console_quiet;  // nothing but a conversion itself goes to standard output
+bool stderr_is_terminal;
+std::vector<FileId> inputs_of_run;    // every file named, as found before the first was handled
+std::vector<FileId> outputs_written;  // every output this run has completed
+FileId stdout_id;                     // what standard output leads to, if it is a plain file
+
+// A name as it may be shown: where the text goes to a terminal, every byte
+// outside printable ASCII is written as {$hh}, so that a name cannot drive
+// the terminal.
+std::string shown(std::string_view name, bool terminal) {
+    if (!terminal) return std::string(name);
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string s;
+    for (unsigned char c : name) {
+        if (c >= 0x20 && c <= 0x7E) {
+            s.push_back(static_cast<char>(c));
+        } else {
+            s += "{$";
+            s.push_back(hex[c >> 4]);
+            s.push_back(hex[c & 0xF]);
+            s.push_back('}');
+        }
+    }
+    return s;
+}
+
+std::string err_name(std::string_view name) { return shown(name, stderr_is_terminal); }
+
+// Writes a diagnostic to standard error, after whatever standard output holds
+// so far, so that the two appear in the order they happened.
 template <typename... Args>
 void complain(const char *format, Args... args) {
-    std::fflush(console);
+    std::fflush(stdout);
     std::fprintf(stderr, format, args...);
 }
 
@@ -65,6 +123,62 @@ bool ends_with_nocase(std::string_view name, std::string_view ext) {
     return true;
 }
 
+bool is_separator(char c) {
+#ifdef _WIN32
+    return c == '/' || c == '\\' || c == ':';
+#else
+    return c == '/';
+#endif
+}
+
+// The last component of a path.
+std::string_view base_name(std::string_view path) {
+    std::size_t i = path.size();
+    while (i > 0 && !is_separator(path[i - 1])) --i;
+    return path.substr(i);
+}
+
+// Works out the direction and the output of the file `name`.  Returns false
+// when it has no direction: a name that ends in neither .bas nor .txt, and
+// no option that chose one.
+bool resolve(const char *name, Job &job) {
+    job = Job{};
+    job.from_stdin = std::strcmp(name, "-") == 0;
+    job.in_name = job.from_stdin ? stdin_name : name;
+    if (options.direction != Direction::none) {
+        job.direction = options.direction;
+        if (!job.from_stdin) job.out_name = forced_output_name(name, job.direction);
+    } else {
+        job.direction = output_name(name, job.out_name);
+        if (job.direction == Direction::none) return false;
+    }
+    if (options.check) return true;
+    if (options.output == nullptr) {
+        job.to_stdout = job.from_stdin;
+    } else if (std::strcmp(options.output, "-") == 0) {
+        job.to_stdout = true;
+    } else if (is_directory(options.output)) {
+        std::string folder = options.output;
+        if (!is_separator(folder.back())) folder.push_back('/');
+        job.out_name = folder + std::string(base_name(job.out_name));
+    } else {
+        job.out_name = options.output;
+    }
+    return true;
+}
+
+// The usage errors that only the file system can tell, found before any file
+// is touched; null when there are none.
+const char *check_outputs() {
+    if (options.output == nullptr || options.check) return nullptr;
+    bool to_stdout = std::strcmp(options.output, "-") == 0;
+    bool to_folder = !to_stdout && is_directory(options.output);
+    if (options.file_count > 1 && !to_folder) return "-o PATH with several files needs PATH to be a folder";
+    if (to_folder && std::strcmp(options.files[0], "-") == 0)
+        return "standard input has no name to give its output in a folder";
+    return nullptr;
+}
+
 // Tells a program image (lead byte 0x00 or 0x01, or nothing at all) from
 // plain text and runs the matching converter.
 void convert_basic() {
@@ -75,86 +189,204 @@ void convert_basic() {
         return;
     }
     (void)getc_unlocked(source);  // the lead byte is consumed here
-    if (p_expand() != 0) std::fputs(ml_notice, dest);
+    if (p_expand() != 0 && dest != nullptr) std::fputs(ml_notice, dest);
 }
 
-// Opens the output of `in_name`, once sure that writing it cannot harm the
-// input: it is not a directory and the output name does not lead to it.
-Outcome open_output(const char *in_name, const std::string &out_name) {
-    struct stat in_st;
-    int err = fstat(fileno(source), &in_st) != 0 ? errno : S_ISDIR(in_st.st_mode) ? EISDIR : 0;
-    if (err != 0) {
-        complain("vbconv: %s: read error: %s\n", in_name, reason(err));
-        return Outcome::failed;
-    }
-    struct stat out_st;
-    if (stat(out_name.c_str(), &out_st) == 0 && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino) {
-        complain("vbconv: %s: is the same file as %s; both left untouched\n", out_name.c_str(), in_name);
+// Refuses an output that would harm a file: the input itself, another file
+// named in this run (handled already or still to come), an output this run
+// has already written, or the file standard output is writing.  Also refuses
+// to read the file standard output is writing.  Returns skipped after saying
+// why, or converted.
+Outcome refuse_harm(const Job &job) {
+    FileId in = id_of(source);
+    if (same_file(in, stdout_id)) {
+        complain("vbconv: %s: is standard output; skipped\n", err_name(job.in_name).c_str());
         return Outcome::skipped;
     }
-    dest = std::fopen(out_name.c_str(), "wb");
-    if (dest == nullptr) {
-        complain("Can't open output file %s\n", out_name.c_str());
+    if (job.to_stdout || options.check) return Outcome::converted;
+
+    FileId out = id_of(job.out_name.c_str());
+    std::string o = err_name(job.out_name), i = err_name(job.in_name);
+    if (same_file(out, in)) {
+        complain("vbconv: %s: is the same file as %s; both left untouched\n", o.c_str(), i.c_str());
+        return Outcome::skipped;
+    }
+    for (const FileId &other : inputs_of_run) {
+        if (same_file(out, other)) {
+            complain("vbconv: %s: is also an input of this run; left untouched, %s not converted\n", o.c_str(),
+                     i.c_str());
+            return Outcome::skipped;
+        }
+    }
+    for (const FileId &done : outputs_written) {
+        if (same_file(out, done)) {
+            complain("vbconv: %s: already written by this run; not written again, %s not converted\n", o.c_str(),
+                     i.c_str());
+            return Outcome::skipped;
+        }
+    }
+    if (same_file(out, stdout_id)) {
+        complain("vbconv: %s: is standard output; %s not converted\n", o.c_str(), i.c_str());
+        return Outcome::skipped;
+    }
+    return Outcome::converted;
+}
+
+// Opens the input of `job` as source: standard input, or the file named.
+Outcome open_source(const Job &job) {
+    if (job.from_stdin) {
+        source = stdin;
+        return Outcome::converted;
+    }
+    source = std::fopen(job.in_name, "rb");
+    if (source == nullptr) {
+        complain("Can't open input file %s\n", err_name(job.in_name).c_str());
+        return Outcome::failed;
+    }
+    // A folder opens for reading on some systems; it is caught here, before
+    // any output is opened for it.
+    if (is_directory(job.in_name)) {
+        complain("vbconv: %s: read error: %s\n", err_name(job.in_name).c_str(), reason(EISDIR));
         return Outcome::failed;
     }
     return Outcome::converted;
 }
 
-// Closes both streams and reports what went wrong reading or writing them.
-Outcome close_streams(const char *in_name, const std::string &out_name) {
+// Opens the output of `job` as dest: nothing when checking, standard output,
+// or the output file.
+Outcome open_dest(Job &job) {
+    dest_out.error = 0;
+    if (options.check) {
+        dest = nullptr;
+        return Outcome::converted;
+    }
+    if (job.to_stdout) {
+        dest = stdout;
+        return Outcome::converted;
+    }
+    int err = 0;
+    dest = open_output(job.out_name.c_str(), job.from_stdin ? nullptr : source, job.replacing, err);
+    if (dest == nullptr) {
+        complain("Can't open output file %s\n", err_name(job.out_name).c_str());
+        return Outcome::failed;
+    }
+    return Outcome::converted;
+}
+
+void close_source(const Job &job) {
+    if (!job.from_stdin) std::fclose(source);
+    source = nullptr;
+}
+
+// Closes both streams of a conversion that ran, reports what went wrong
+// reading or writing them, and keeps the output only when all went well.
+Outcome finish(Job &job) {
     Outcome outcome = Outcome::converted;
     if (std::ferror(source)) {
-        complain("vbconv: %s: read error: %s\n", in_name, reason(errno));
+        complain("vbconv: %s: read error: %s\n", err_name(job.in_name).c_str(), reason(source_error));
         outcome = Outcome::failed;
     }
-    std::fclose(source);
-    int write_err = std::ferror(dest) ? errno : 0;
+    close_source(job);
+    if (dest == nullptr) return outcome;
+
+    int write_err = std::ferror(dest) ? dest_out.error : 0;
     bool write_failed = std::ferror(dest) != 0;
-    if (std::fclose(dest) != 0 && !write_failed) {
-        write_failed = true;
-        write_err = errno;
+    if (job.to_stdout) {
+        if (std::fflush(stdout) != 0 && !write_failed) {
+            write_failed = true;
+            write_err = errno;
+        }
+        if (write_failed && outcome == Outcome::converted) {
+            complain("vbconv: standard output: write error: %s\n", reason(write_err));
+            outcome = Outcome::failed;
+        }
+        return outcome;
     }
+    if (outcome != Outcome::converted || write_failed) {
+        discard_output(dest, job.replacing);
+    } else if ((write_err = commit_output(dest, job.replacing, job.out_name.c_str())) != 0) {
+        write_failed = true;
+    } else {
+        outputs_written.push_back(id_of(job.out_name.c_str()));
+    }
+    dest = nullptr;
     if (write_failed && outcome == Outcome::converted) {
-        complain("vbconv: %s: write error: %s\n", out_name.c_str(), reason(write_err));
+        complain("vbconv: %s: write error: %s\n", err_name(job.out_name).c_str(), reason(write_err));
         outcome = Outcome::failed;
     }
     return outcome;
 }
 
-Outcome convert(const char *in_name) {
-    std::string out_name;
-    Direction direction = output_name(in_name, out_name);
-    if (direction == Direction::none) {
-        complain("vbconv: %s: name ends in neither .bas nor .txt; skipped\n", in_name);
+void announce(const Job &job) {
+    if (console_quiet) return;
+    std::fputs(job.direction == Direction::basic_to_text ? "\nBASIC to TEXT, " : "\nTEXT to BASIC, ", stdout);
+    std::fprintf(stdout, "converted to: %s\n\n", shown(job.out_name, console_is_terminal).c_str());
+}
+
+// Handles the file `name`, from its name to its output.
+Outcome handle(const char *name) {
+    Job job;
+    if (!resolve(name, job)) {
+        complain("vbconv: %s: name ends in neither .bas nor .txt; skipped\n", err_name(name).c_str());
         return Outcome::skipped;
     }
-    std::fputs(direction == Direction::basic_to_text ? "\nBASIC to TEXT, " : "\nTEXT to BASIC, ", console);
-    std::fprintf(console, "converted to: %s\n\n", out_name.c_str());
-
-    source = std::fopen(in_name, "rb");
-    if (source == nullptr) {
-        complain("Can't open input file %s\n", in_name);
-        return Outcome::failed;
-    }
-    if (Outcome opened = open_output(in_name, out_name); opened != Outcome::converted) {
-        std::fclose(source);
+    announce(job);
+    if (Outcome opened = open_source(job); opened != Outcome::converted) {
+        if (source != nullptr) close_source(job);
         return opened;
     }
-
-    if (direction == Direction::text_to_basic)
+    if (Outcome refused = refuse_harm(job); refused != Outcome::converted) {
+        close_source(job);
+        return refused;
+    }
+    if (Outcome opened = open_dest(job); opened != Outcome::converted) {
+        close_source(job);
+        return opened;
+    }
+    source_error = 0;
+    if (job.direction == Direction::text_to_basic)
         p_tokenize(load_address);
     else
         convert_basic();
-    return close_streams(in_name, out_name);
+    Outcome outcome = finish(job);
+    if (options.check && outcome == Outcome::converted)
+        std::printf("%s: ok\n", shown(job.in_name, console_is_terminal).c_str());
+    return outcome;
 }
 
-// Flushes the console; a reader that went away early (a closed pipe) costs
-// only the echo, any other failure is reported.  True when all is well.
+// Flushes standard output; a reader that went away early (a closed pipe)
+// costs only the echo, any other failure is reported.  True when all is well.
 bool finish_console() {
-    if (std::fflush(console) == 0 && !std::ferror(console)) return true;
-    if (errno == EPIPE) return true;
-    std::fprintf(stderr, "vbconv: standard output: write error: %s\n", reason(errno));
+    int err = console_out.error;
+    if (std::fflush(stdout) != 0 && err == 0) err = errno;
+    if (!std::ferror(stdout) || err == EPIPE) return true;
+    std::fprintf(stderr, "vbconv: standard output: write error: %s\n", reason(err));
     return false;
+}
+
+int usage_error(const char *problem) {
+    std::fprintf(stderr, "vbconv: %s\n%sTry 'vbconv --help' for more.\n", problem, usage_line);
+    return exit_failure;
+}
+
+// Whether any conversion of the run goes to standard output.
+bool any_to_stdout() {
+    if (options.check) return false;
+    if (options.output != nullptr) return std::strcmp(options.output, "-") == 0;
+    for (int i = 0; i < options.file_count; ++i)
+        if (std::strcmp(options.files[i], "-") == 0) return true;
+    return false;
+}
+
+// Notes what every file named is before any is handled, so that no output
+// can take the place of one still to be read.
+void note_inputs() {
+    inputs_of_run.clear();
+    outputs_written.clear();
+    for (int i = 0; i < options.file_count; ++i)
+        inputs_of_run.push_back(std::strcmp(options.files[i], "-") == 0 ? id_of(stdin) : id_of(options.files[i]));
+    FileId out = id_of(stdout);
+    stdout_id = out.regular ? out : FileId{};
 }
 
 }  // namespace
@@ -176,29 +408,47 @@ Direction output_name(std::string_view name, std::string &out) {
     return direction;
 }
 
+std::string forced_output_name(std::string_view name, Direction direction) {
+    std::string_view base = base_name(name);
+    std::size_t dot = base.rfind('.');
+    std::string out(name.substr(0, name.size() - (dot == std::string_view::npos ? 0 : base.size() - dot)));
+    return out + (direction == Direction::basic_to_text ? ".TXT" : ".BAS");
+}
+
 int run(int argc, char **argv) {
+    guard_standard_streams();
+    if (const char *problem = parse_options(argc, argv, options)) return usage_error(problem);
     // A console that goes away must not kill a conversion half way: writes to
-    // it fail instead, and the files are still written whole.
-    std::signal(SIGPIPE, SIG_IGN);
-    console_by_line = isatty(fileno(stdout)) != 0;
+    // it fail instead, and the files are still written whole.  Where the
+    // conversion itself goes to standard output, the process ends quietly
+    // instead, as a filter in a pipe does.
+    bool data_to_stdout = any_to_stdout();
+    broken_pipe_ends_process(data_to_stdout);
+    console_is_terminal = is_terminal(stdout);
+    stderr_is_terminal = is_terminal(stderr);
+    console_quiet = options.quiet || options.check || data_to_stdout;
+    console = console_quiet ? nullptr : stdout;
 
-    for (int n = 1; n < argc; ++n) {
-        if (std::strcmp(argv[n], "--version") == 0) {
-            std::fputs(version, console);
-            return finish_console() ? exit_ok : exit_failure;
-        }
+    if (options.version) {
+        std::fputs(version, stdout);
+        return finish_console() ? exit_ok : exit_failure;
     }
-    std::fputs(banner, console);
-    for (int n = 1; n < argc; ++n) {
-        if (std::strcmp(argv[n], "--help") == 0 || std::strcmp(argv[n], "-h") == 0) {
-            std::fputs(usage, console);
-            return finish_console() ? exit_ok : exit_failure;
-        }
+    if (options.help) {
+        std::fputs(banner, stdout);
+        std::fputs(usage, stdout);
+        return finish_console() ? exit_ok : exit_failure;
+    }
+    if (const char *problem = check_outputs()) return usage_error(problem);
+    if (data_to_stdout && options.direction == Direction::text_to_basic && console_is_terminal) {
+        complain("vbconv: a program image is not written to a terminal; name a file with -o, or redirect\n");
+        return exit_failure;
     }
 
+    if (!console_quiet) std::fputs(banner, stdout);
+    note_inputs();
     int status = exit_ok;
-    for (int n = argc - 1; n >= 1; --n) {
-        Outcome outcome = convert(argv[n]);
+    for (int n = options.file_count - 1; n >= 0; --n) {
+        Outcome outcome = handle(options.files[n]);
         if (outcome == Outcome::failed) {
             finish_console();
             return exit_failure;
