@@ -115,21 +115,38 @@ void write_file(const std::string &path, const std::string &content) {
 bool exists(const std::string &path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 
 Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, Stdout stdout_to) {
+    Streams streams;
+    streams.out = stdout_to;
+    return run_vbconv(cwd, args, streams);
+}
+
+Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, const Streams &streams) {
     Scratch capture;
-    std::string out_path = capture.path("stdout"), err_path = capture.path("stderr");
+    std::string out_path = streams.out == Stdout::file ? streams.out_path : capture.path("stdout");
+    std::string err_path = capture.path("stderr"), in_path = capture.path("stdin");
+    write_file(in_path, streams.in);
     int pipe_ends[2] = {-1, -1};
-    if (stdout_to == Stdout::closed_pipe) {
+    if (streams.out == Stdout::closed_pipe || streams.out == Stdout::unread_pipe) {
         if (pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
-        close(pipe_ends[0]);  // nobody will read
+        if (streams.out == Stdout::closed_pipe) close(pipe_ends[0]);  // nobody will read
     }
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGPIPE, SIG_DFL);  // as a shell would start it
-        int out = stdout_to == Stdout::closed_pipe ? pipe_ends[1]
-                  : stdout_to == Stdout::full      ? open("/dev/full", O_WRONLY)
-                                                   : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int out = pipe_ends[1] >= 0               ? pipe_ends[1]
+                  : streams.out == Stdout::full   ? open("/dev/full", O_WRONLY)
+                  : streams.out == Stdout::file   ? open(out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644)
+                  : streams.out == Stdout::closed ? -2
+                                                  : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+        int in = streams.close_in ? -2 : open(in_path.c_str(), O_RDONLY);
+        if (out == -1 || err < 0 || in == -1 || chdir(cwd.c_str()) != 0) _exit(127);
+        if (dup2(err, 2) < 0 || (out >= 0 && dup2(out, 1) < 0) || (in >= 0 && dup2(in, 0) < 0)) _exit(127);
+        if (pipe_ends[0] >= 0) close(pipe_ends[0]);
+        for (int fd : {out, err, in})
+            if (fd > 2) close(fd);
+        if (streams.close_in) close(0);
+        if (streams.out == Stdout::closed) close(1);
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(VBCONV_BIN));
         for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -138,11 +155,13 @@ Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, Std
         _exit(127);
     }
     if (pipe_ends[1] >= 0) close(pipe_ends[1]);
+    if (streams.meanwhile) streams.meanwhile(pid);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
+    if (pipe_ends[0] >= 0) close(pipe_ends[0]);
     Run r;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    r.out = read_file(out_path);
+    if (streams.out == Stdout::captured) r.out = read_file(out_path);
     r.err = read_file(err_path);
     return r;
 }

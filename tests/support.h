@@ -55,8 +55,20 @@ struct Run {
     std::string err;  // standard error
 };
 // Where its standard output goes: a file that is read back, a pipe whose
-// reader has gone away, or /dev/full.
-enum class Stdout { captured, closed_pipe, full };
+// reader has gone away, /dev/full, a file the test names (appended to),
+// nowhere (closed), or a pipe nobody reads, so that the program blocks once
+// it is full.
+enum class Stdout { captured, closed_pipe, full, file, closed, unread_pipe };
 Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, Stdout stdout_to = Stdout::captured);
+
+// The standard streams of a run, and what the test does while it runs.
+struct Streams {
+    Stdout out = Stdout::captured;
+    std::string out_path;                    // with Stdout::file: the file standard output appends to
+    std::string in;                          // the bytes standard input holds
+    bool close_in = false;                   // standard input closed instead
+    std::function<void(int pid)> meanwhile;  // called once the program started, before waiting for it
+};
+Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, const Streams &streams);
 
 }  // namespace vbtest

@@ -102,11 +102,18 @@ std::string shown(std::string_view name, bool terminal) {
 
 std::string err_name(std::string_view name) { return shown(name, stderr_is_terminal); }
 
+int stdout_error;  // the reason the first failed flush of standard output gave, from that call
+
+void flush_stdout() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && stdout_error == 0) stdout_error = errno;
+}
+
 // Writes a diagnostic to standard error, after whatever standard output holds
 // so far, so that the two appear in the order they happened.
 template <typename... Args>
 void complain(const char *format, Args... args) {
-    std::fflush(stdout);
+    flush_stdout();
     std::fprintf(stderr, format, args...);
 }
 
@@ -292,9 +299,10 @@ Outcome finish(Job &job) {
     int write_err = std::ferror(dest) ? dest_out.error : 0;
     bool write_failed = std::ferror(dest) != 0;
     if (job.to_stdout) {
-        if (std::fflush(stdout) != 0 && !write_failed) {
+        flush_stdout();
+        if (!write_failed && std::ferror(stdout)) {
             write_failed = true;
-            write_err = errno;
+            write_err = stdout_error;
         }
         if (write_failed && outcome == Outcome::converted) {
             complain("vbconv: standard output: write error: %s\n", reason(write_err));
@@ -357,8 +365,8 @@ Outcome handle(const char *name) {
 // Flushes standard output; a reader that went away early (a closed pipe)
 // costs only the echo, any other failure is reported.  True when all is well.
 bool finish_console() {
-    int err = console_out.error;
-    if (std::fflush(stdout) != 0 && err == 0) err = errno;
+    flush_stdout();
+    int err = console_out.error != 0 ? console_out.error : stdout_error;
     if (!std::ferror(stdout) || err == EPIPE) return true;
     std::fprintf(stderr, "vbconv: standard output: write error: %s\n", reason(err));
     return false;
