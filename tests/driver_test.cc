@@ -146,3 +146,53 @@ TEST(Driver, HelpAndVersionTouchNoFile) {
     EXPECT_EQ(r.out, "vbconv 2.2\n");
     EXPECT_FALSE(exists(s.path("A.TXT")));
 }
+
+TEST(Driver, ChosenDirectionsAndOutputs) {
+    const std::string hi_trace = "[   10] \xA8 \"HI\" [NULL]\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;                                           // standard output
+        std::vector<std::pair<std::string, std::string>> written;  // files the run made
+    } cases[] = {
+        {{"--to-text", "PROG.PRG"}, banner + to_text("PROG.TXT") + hi_echo, {{"PROG.TXT", hi_listing}}},
+        {{"--to-basic", "notes"}, banner + to_basic("notes.BAS") + hi_trace, {{"notes.BAS", hi_image()}}},
+        {{"--to-text", "notes"}, banner + to_text("notes.TXT"), {{"notes.TXT", "10 PRINT \"HI\"\n"}}},  // filtered
+        {{"-q", "PROG.PRG", "--to-text", "-o", "x.txt"}, "", {{"x.txt", hi_listing}}},
+        {{"a.bas", "b.bas", "-o", "out"}, banner + to_text("out/b.TXT") + hi_echo + to_text("out/a.TXT") + hi_echo,
+         {{"out/a.TXT", hi_listing}, {"out/b.TXT", hi_listing}}},
+        {{"--to-text", "-o", "-", "PROG.PRG"}, hi_listing, {}},
+        {{"a.bas", "-o-"}, hi_listing, {}},
+    };
+    for (const Case &c : cases) {
+        vbtest::Scratch s;
+        write_file(s.path("PROG.PRG"), hi_image());
+        write_file(s.path("a.bas"), hi_image());
+        write_file(s.path("b.bas"), hi_image());
+        write_file(s.path("notes"), "10 PRINT \"HI\"\n");
+        mkdir(s.path("out").c_str(), 0755);
+        vbtest::Run r = run_vbconv(s.dir, c.args);
+        EXPECT_EQ(r.status, 0) << c.args[0] << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+        for (const auto &[name, content] : c.written) EXPECT_EQ(read_file(s.path(name)), content) << name;
+    }
+}
+
+TEST(Driver, StandardInputToStandardOutputOrAFile) {
+    vbtest::Scratch s;
+    vbtest::Streams in;
+    in.in = hi_image();
+    vbtest::Run r = run_vbconv(s.dir, {"--to-text", "-"}, in);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, hi_listing);
+    in.in = "10 PRINT \"HI\"\n";
+    r = run_vbconv(s.dir, {"--to-basic", "-", "-o", "x.BAS"}, in);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + to_basic("x.BAS") + "[   10] \xA8 \"HI\" [NULL]\n");
+    EXPECT_EQ(read_file(s.path("x.BAS")), hi_image());
+    // An output named for the input itself is refused, as any other.
+    r = run_vbconv(s.dir, {"--to-basic", "x.BAS", "-o", "x.BAS"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "vbconv: x.BAS: is the same file as x.BAS; both left untouched\n");
+    EXPECT_EQ(read_file(s.path("x.BAS")), hi_image());
+}

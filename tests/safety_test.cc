@@ -215,20 +215,16 @@ TEST(Safety, AWriteErrorGivesItsOwnReason) {
     EXPECT_EQ(r.err, "vbconv: A.TXT: write error: No space left on device\n");
 }
 
-TEST(Safety, ATerminalSeesNoRawControlBytes) {
-    vbtest::Scratch s;
-    std::string esc_name = "t\x1b]0;x\x07.bas";
-    write_file(s.path(esc_name), image({{10, tok("PRINT") + std::string(" \"\x1b[2J\x9b\"")}}));
-    write_file(s.path("u.txt"), "10 PRINT \"\x1b[2J\"\n");
+namespace {
+
+// Runs vbconv with standard output on a new terminal; `seen` gets what the
+// terminal received.
+vbtest::Run run_on_terminal(const std::string &dir, const std::vector<std::string> &args, std::string &seen) {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    std::string terminal = ptsname(master);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
     vbtest::Streams tty;
     tty.out = vbtest::Stdout::file;
-    tty.out_path = terminal;
-    std::string seen;
+    tty.out_path = ptsname(master);
     tty.meanwhile = [&](int) {
         // Read until the program has closed its end and nothing more comes.
         char buf[4096];
@@ -240,8 +236,20 @@ TEST(Safety, ATerminalSeesNoRawControlBytes) {
             seen.append(buf, static_cast<std::size_t>(n));
         }
     };
-    vbtest::Run r = run_vbconv(s.dir, {"u.txt", esc_name, "\x1b[31m"}, tty);
+    vbtest::Run r = run_vbconv(dir, args, tty);
     close(master);
+    return r;
+}
+
+}  // namespace
+
+TEST(Safety, ATerminalSeesNoRawControlBytes) {
+    vbtest::Scratch s;
+    std::string esc_name = "t\x1b]0;x\x07.bas";
+    write_file(s.path(esc_name), image({{10, tok("PRINT") + std::string(" \"\x1b[2J\x9b\"")}}));
+    write_file(s.path("u.txt"), "10 PRINT \"\x1b[2J\"\n");
+    std::string seen;
+    vbtest::Run r = run_on_terminal(s.dir, {"u.txt", esc_name, "\x1b[31m"}, seen);
     EXPECT_EQ(r.status, 2);
     for (char c : seen) EXPECT_TRUE(c == '\r' || c == '\n' || (c >= 0x20 && c <= 0x7E)) << int(c);
     EXPECT_NE(seen.find("converted to: t{$1B}]0;x{$07}.TXT"), std::string::npos) << seen;
@@ -249,4 +257,10 @@ TEST(Safety, ATerminalSeesNoRawControlBytes) {
     EXPECT_NE(seen.find("] {$A8} \"{$1B}[2J\" [NULL]"), std::string::npos) << seen;
     // Standard error is no terminal here, so its message stays raw.
     EXPECT_EQ(r.err, "vbconv: \x1b[31m: name ends in neither .bas nor .txt; skipped\n");
+
+    // Nor is an image written to one.
+    seen.clear();
+    r = run_on_terminal(s.dir, {"--to-basic", "u.txt", "-o", "-"}, seen);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(seen, "");
 }
