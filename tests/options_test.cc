@@ -15,8 +15,8 @@ using vbconv::Direction;
 namespace {
 
 // Parses `args` (without the program name); returns the usage error, or ""
-// with `options` and `files` filled in.
-std::string parse(std::vector<std::string> args, vbconv::Options &options, std::vector<std::string> &files) {
+// with `options` and `files` filled in.  The options point into `args`.
+std::string parse(std::vector<std::string> &args, vbconv::Options &options, std::vector<std::string> &files) {
     std::vector<char *> argv = {const_cast<char *>("vbconv")};
     for (auto &a : args) argv.push_back(a.data());
     const char *error = vbconv::parse_options(static_cast<int>(argv.size()), argv.data(), options);
@@ -47,7 +47,8 @@ TEST(Options, AreFoundAmongFilesAndTakeTheirValues) {
     for (const Case &c : cases) {
         vbconv::Options o;
         std::vector<std::string> files;
-        std::string error = parse(c.args, o, files);
+        std::vector<std::string> args = c.args;
+        std::string error = parse(args, o, files);
         EXPECT_EQ(error, "") << c.args[0];
         EXPECT_EQ(files, c.files) << c.args[0];
         EXPECT_EQ(o.direction, c.direction) << c.args[0];
@@ -56,7 +57,8 @@ TEST(Options, AreFoundAmongFilesAndTakeTheirValues) {
     }
     vbconv::Options o;
     std::vector<std::string> files;
-    EXPECT_EQ(parse({"--check", "--strict", "--escape", "-h", "--version"}, o, files), "");
+    std::vector<std::string> all = {"--check", "--strict", "--escape", "-h", "--version"};
+    EXPECT_EQ(parse(all, o, files), "");
     EXPECT_TRUE(o.check && o.strict && o.escape && o.help && o.version);
 }
 
@@ -81,7 +83,8 @@ TEST(Options, UsageErrors) {
     for (const Case &c : cases) {
         vbconv::Options o;
         std::vector<std::string> files;
-        EXPECT_EQ(parse(c.args, o, files), c.error) << c.args[0];
+        std::vector<std::string> args = c.args;
+        EXPECT_EQ(parse(args, o, files), c.error) << c.args[0];
     }
 }
 
