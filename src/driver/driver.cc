@@ -5,6 +5,7 @@
 #include "driver/driver.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 #include <vector>
 
@@ -111,10 +112,12 @@ void flush_stdout() {
 
 // Writes a diagnostic to standard error, after whatever standard output holds
 // so far, so that the two appear in the order they happened.
-template <typename... Args>
-void complain(const char *format, Args... args) {
+[[gnu::format(printf, 1, 2)]] void complain(const char *format, ...) {
     flush_stdout();
-    std::fprintf(stderr, format, args...);
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
 }
 
 const char *reason(int err) { return std::strerror(err != 0 ? err : EIO); }
