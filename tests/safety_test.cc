@@ -118,6 +118,13 @@ TEST(Safety, NoOutputTakesThePlaceOfAnInputOrAnEarlierOutput) {
         EXPECT_EQ(r.err, c.err);
         for (const auto &[name, content] : c.files_after) EXPECT_EQ(read_file(s.path(name)), content) << name;
     }
+    // Files are told apart by identity, not by name: another name of an input
+    // (a link, or another case where case is ignored) is that input.
+    std::remove(s.path("prog.TXT").c_str());
+    ASSERT_EQ(link(s.path("prog.BAS").c_str(), s.path("alias.bas").c_str()), 0);
+    vbtest::Run r = run_vbconv(s.dir, {"alias.bas", "prog.txt"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(read_file(s.path("alias.bas")), hi_image());
 }
 
 TEST(Safety, AFailedOrInterruptedConversionKeepsTheOldOutput) {
