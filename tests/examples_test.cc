@@ -55,19 +55,21 @@ TEST(Examples, ImagesHoldTheirRecipes) {
     EXPECT_EQ(read_file(examples + "/labloop.bas"), labloop_image());
 }
 
+// The listings are copied under other stems: where the file system ignores
+// case, graphics.TXT would be graphics.txt itself.
 TEST(Examples, EachFormConvertsIntoTheOther) {
     vbtest::Scratch s;
     for (const char *name : {"graphics", "labloop"}) {
         std::string stem = name;
         vbtest::write_file(s.path(stem + ".bas"), read_file(examples + "/" + stem + ".bas"));
-        vbtest::write_file(s.path(stem + ".txt"), read_file(examples + "/" + stem + ".txt"));
+        vbtest::write_file(s.path(stem + "-text.txt"), read_file(examples + "/" + stem + ".txt"));
     }
-    vbtest::Run r = vbtest::run_vbconv(s.dir, {"graphics.bas", "labloop.bas", "graphics.txt", "labloop.txt"});
+    vbtest::Run r = vbtest::run_vbconv(s.dir, {"graphics.bas", "labloop.bas", "graphics-text.txt", "labloop-text.txt"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     for (const char *name : {"graphics", "labloop"}) {
         std::string stem = name;
         EXPECT_EQ(read_file(s.path(stem + ".TXT")), read_file(examples + "/" + stem + ".txt")) << stem;
-        EXPECT_EQ(read_file(s.path(stem + ".BAS")), read_file(examples + "/" + stem + ".bas")) << stem;
+        EXPECT_EQ(read_file(s.path(stem + "-text.BAS")), read_file(examples + "/" + stem + ".bas")) << stem;
     }
 }

@@ -114,6 +114,24 @@ void write_file(const std::string &path, const std::string &content) {
 
 bool exists(const std::string &path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 
+namespace {
+
+// The command line that runs the program under test with `args`:
+// $VBCONV_TEST_CMD if set, a shell command that the arguments are appended
+// to (such as "wine /path/to/vbconv.exe"), else the built vbconv.
+std::vector<std::string> command_line(const std::vector<std::string> &args) {
+    std::vector<std::string> argv;
+    const char *command = std::getenv("VBCONV_TEST_CMD");
+    if (command != nullptr && *command != '\0')
+        argv = {"/bin/sh", "-c", std::string("exec ") + command + " \"$@\"", "vbconv"};
+    else
+        argv = {VBCONV_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+}  // namespace
+
 Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, Stdout stdout_to) {
     Streams streams;
     streams.out = stdout_to;
@@ -121,6 +139,10 @@ Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, Std
 }
 
 Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, const Streams &streams) {
+    std::vector<std::string> command = command_line(args);
+    std::vector<char *> argv;
+    for (auto &word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
     Scratch capture;
     std::string out_path = streams.out == Stdout::file ? streams.out_path : capture.path("stdout");
     std::string err_path = capture.path("stderr"), in_path = capture.path("stdin");
@@ -147,11 +169,7 @@ Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, con
             if (fd > 2) close(fd);
         if (streams.close_in) close(0);
         if (streams.out == Stdout::closed) close(1);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(VBCONV_BIN));
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(VBCONV_BIN, argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     if (pipe_ends[1] >= 0) close(pipe_ends[1]);

@@ -48,7 +48,9 @@ std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 bool exists(const std::string &path);
 
-// The built vbconv, run in folder `cwd` with `args`.
+// The program under test, run in folder `cwd` with `args`: the built vbconv,
+// or the shell command in $VBCONV_TEST_CMD (say "wine /path/to/vbconv.exe")
+// with `args` appended.
 struct Run {
     int status = -1;  // exit status, or 128 + signal
     std::string out;  // standard output
