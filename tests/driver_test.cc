@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/version.h"
 #include "support.h"
 
 using vbtest::bytes;
@@ -21,7 +22,7 @@ using vbtest::write_file;
 
 namespace {
 
-const std::string banner = "\nVelmar-BASIC Converter Version 2.2\n";
+const std::string banner = "\nVelmar-BASIC Converter Version " VBCONV_VERSION "\n";
 
 std::string to_text(const std::string &out) { return "\nBASIC to TEXT, converted to: " + out + "\n\n"; }
 std::string to_basic(const std::string &out) { return "\nTEXT to BASIC, converted to: " + out + "\n\n"; }
@@ -143,7 +144,7 @@ TEST(Driver, HelpAndVersionTouchNoFile) {
     }
     vbtest::Run r = run_vbconv(s.dir, {"--version", "A.bas"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "vbconv 2.2\n");
+    EXPECT_EQ(r.out, "vbconv " VBCONV_VERSION "\n");
     EXPECT_FALSE(exists(s.path("A.TXT")));
 }
 

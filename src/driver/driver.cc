@@ -15,13 +15,14 @@
 #include "convert/tokenize.h"
 #include "dialect/image.h"
 #include "driver/files.h"
+#include "driver/version.h"
 
 namespace vbconv {
 
 namespace {
 
-constexpr const char *banner = "\nVelmar-BASIC Converter Version 2.2\n";
-constexpr const char *version = "vbconv 2.2\n";
+constexpr const char *banner = "\nVelmar-BASIC Converter Version " VBCONV_VERSION "\n";
+constexpr const char *version = "vbconv " VBCONV_VERSION "\n";
 constexpr const char *usage_line =
     "usage: vbconv [-q] [--to-text | --to-basic] [-o PATH] [--check] [--strict] [--escape] [--] FILE...\n";
 constexpr const char *usage =
