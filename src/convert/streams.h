@@ -32,6 +32,7 @@ extern unsigned char in_block[block_size];
 extern std::size_t in_pos;
 extern std::size_t in_end;
 extern bool in_ended;  // a read met the end of source or a read error; later reads meet it too
+extern std::size_t in_base;  // offset in source, since start_input(), of in_block[0]
 
 // Forgets anything read ahead from an earlier source.  Every converter calls
 // it first.
@@ -40,6 +41,13 @@ void start_input();
 // Reads the next block of source into in_block.  Returns false, and sets
 // in_ended, when nothing more could be read.
 bool refill_input();
+
+// Makes at least `n` bytes (n below block_size) readable from in_pos on
+// without a refill, or all that is left of source when fewer are, by moving
+// what is read ahead to the front of in_block and reading more behind it.
+// Unlike a refill it never sets in_ended: the end is met where a read needs
+// a byte that is not there, as before.
+void keep_ahead(std::size_t n);
 
 // The next byte of source, taken; EOF at its end.
 inline int get_byte() {
@@ -57,7 +65,8 @@ inline int peek_byte() {
 // Writing dest and console: bytes wait in a block until it is full or the
 // converter finishes.
 struct OutBlock {
-    std::size_t used;  // bytes waiting in data
+    std::size_t used;     // bytes waiting in data
+    std::size_t flushed;  // bytes handed on before them, so flushed + used is the offset of the next byte
     unsigned char data[block_size];
 };
 extern OutBlock dest_out;     // on its way to dest

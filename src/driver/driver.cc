@@ -14,6 +14,7 @@
 #include "convert/filter.h"
 #include "convert/streams.h"
 #include "convert/tokenize.h"
+#include "convert/warn.h"
 #include "dialect/image.h"
 
 namespace vbconv {
@@ -75,6 +76,7 @@ void convert_basic() {
         return;
     }
     (void)getc_unlocked(source);  // the lead byte is consumed here
+    image_lead = c;
     if (p_expand() != 0) std::fputs(ml_notice, dest);
 }
 
@@ -141,10 +143,12 @@ Outcome convert(const char *in_name) {
         return opened;
     }
 
+    warnings_begin(in_name);
     if (direction == Direction::text_to_basic)
         p_tokenize(load_address);
     else
         convert_basic();
+    warnings_end();
     return close_streams(in_name, out_name);
 }
 
