@@ -16,9 +16,9 @@ namespace vbfuzz {
 
 // What a converter wrote.
 struct Output {
-    std::string dest;     // the output stream
-    std::string console;  // the echo
-    int result = 0;       // the converter's return value, where it has one
+    std::string dest;      // the output stream
+    std::string console;   // the echo
+    int result = 0;        // the converter's return value, where it has one
     std::string warnings;  // what it warned about, the file named "in"
     int errors = 0;        // errors it met
 };

@@ -31,8 +31,8 @@ std::string after_lead(const std::string &img) { return img.substr(1); }
 TEST(Warnings, ListingSaysWhatDoesNotComeBack) {
     std::string print = std::string(1, tok("PRINT"));
     const Lossy cases[] = {
-        {"nothing lost", after_lead(image({{10, print + " \"HI\""}, {20, "A" + std::string(1, tok("=")) + "1"}})),
-         "", ""},
+        {"nothing lost", after_lead(image({{10, print + " \"HI\""}, {20, "A" + std::string(1, tok("=")) + "1"}})), "",
+         ""},
         {"control bytes dropped", after_lead(image({{10, print + "\"A\a\x01\""}})),
          "in: line 10: warning: 2 bytes the text cannot hold are dropped: $07 $01; --escape keeps them\n", "line 10"},
         {"high byte in a string", after_lead(image({{10, "\"" + bytes({0xE9}) + "\""}})),
@@ -87,8 +87,8 @@ TEST(Warnings, ListingSaysWhatDoesNotComeBack) {
         {"empty file", "", "in: warning: the image ends before its end marker\n", "no end marker"},
         {"after the end marker", after_lead(image({{10, "A"}})) + "xy",
          "in: warning: 2 bytes after the end marker are not listed\n", "bytes after the end marker"},
-        {"machine language", after_lead(image({{10, tok("WAIT") + std::string("1")}})).substr(0, 7) +
-                                 bytes({0x34, 0x00, 0xA9, 0x00, 0x60}),
+        {"machine language",
+         after_lead(image({{10, tok("WAIT") + std::string("1")}})).substr(0, 7) + bytes({0x34, 0x00, 0xA9, 0x00, 0x60}),
          "in: warning: the program ends on link $0034: the 3 bytes after it are a machine-language part, skipped "
          "with a notice\n",
          "link $0034 instead of the end marker"},
@@ -142,11 +142,17 @@ TEST(Warnings, TokenizingSaysWhatTheImageChanges) {
          "in:1: warning: byte $E9 outside a string is kept, but an image reads it as a keyword token\n"},
         {"lines counted by CR LF and lone CR", "10 A\r\n20 B\r30 C\n5 D\n",
          "in:4: warning: line number 5 does not ascend (it follows line 30)\n"},
-        {"byte-order mark is skipped", "\xEF\xBB\xBF" "10 A\n", ""},
+        {"byte-order mark is skipped",
+         "\xEF\xBB\xBF"
+         "10 A\n",
+         ""},
     };
     for (const Case &k : cases) EXPECT_EQ(vbtest::tokenize(k.text).warnings, k.warnings) << k.what;
     // A byte-order mark no longer hides the first line number.
-    EXPECT_EQ(vbtest::tokenize("\xEF\xBB\xBF" "10 A\n").dest, image({{10, "A"}}));
+    EXPECT_EQ(vbtest::tokenize("\xEF\xBB\xBF"
+                               "10 A\n")
+                  .dest,
+              image({{10, "A"}}));
 }
 
 TEST(Warnings, TokenizingPastTheAddressSpace) {

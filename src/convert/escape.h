@@ -20,7 +20,10 @@ inline constexpr std::size_t escape_size = 5;  // bytes of "{$hh}"
 
 // The value of hex digit `c`, either case, or -1.
 constexpr int hex_value(unsigned char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : -1;
 }
 
 // Whether the `avail` bytes at `p` start with an escape; if so sets `byte`.

@@ -50,9 +50,9 @@ unsigned char line[256];  // the record header: link in bytes 0-1, line number i
 
 unsigned char retokenized[out_window + 1];  // a listed line tokenized again
 static_assert(out_window > max_body * 8, "room for the text of an escaped body, 8 bytes a keyword at most");
-unsigned char expected[in_window * escape_size];  // what that should give, as the text holds the body
-unsigned char body_copy[block_size];              // escape mode: the body being listed
-unsigned char escaped[block_size];                // escape mode: which of its bytes are written {$hh}
+unsigned char expected[in_window * escape_size];       // what that should give, as the text holds the body
+unsigned char body_copy[block_size];                   // escape mode: the body being listed
+unsigned char escaped[block_size];                     // escape mode: which of its bytes are written {$hh}
 unsigned char escaped_text[block_size * escape_size];  // escape mode: the text listed for it
 
 // Text that stands for a byte of 0x80 and up met outside a string: the
@@ -182,13 +182,13 @@ Losses losses;  // of the line being listed; cleared once reported
 // Where a listed line and its record are, to be read again.
 struct Line {
     unsigned number;
-    int budget;                  // spaces alignment mode was to remove
-    std::size_t text_begin;      // in dest_out.data
-    std::size_t text_size;       // the text after the number field, line end not included
-    bool text_whole;             // all of it is still in dest_out
-    const unsigned char *body;   // in in_block, when body_whole
-    std::size_t body_size;       // bytes read for the body
-    bool body_whole;             // all of it is still in in_block
+    int budget;                 // spaces alignment mode was to remove
+    std::size_t text_begin;     // in dest_out.data
+    std::size_t text_size;      // the text after the number field, line end not included
+    bool text_whole;            // all of it is still in dest_out
+    const unsigned char *body;  // in in_block, when body_whole
+    std::size_t body_size;      // bytes read for the body
+    bool body_whole;            // all of it is still in in_block
 };
 
 // The text of `line`'s body as the listing holds it, so as it would come
@@ -239,7 +239,8 @@ bool warn_changes(const Line &l) {
     while (j < got && j < want && retokenized[j] == expected[j]) ++j;
     unsigned n = l.number;
     if (j == 0 && want > 0 && is_space(expected[0])) {
-        warn_line(Warn::leading_space, n, "the body starts with white space, which tokenizing skips; --escape keeps it");
+        warn_line(Warn::leading_space, n,
+                  "the body starts with white space, which tokenizing skips; --escape keeps it");
     } else if (j < want && expected[j] >= token_base && j < got && retokenized[j] >= token_base) {
         std::string_view was = spelling(expected[j]), now = spelling(retokenized[j]);
         warn_line(Warn::keyword_merge, n,

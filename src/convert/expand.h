@@ -15,7 +15,8 @@ int p_expand();
 
 extern int image_lead;  // the lead byte consumed before p_expand (0x00 by default): 0x01 does not come back
 
-extern bool image_comes_back;  // after p_expand: tokenizing its listing, in the same mode, gives the image back byte for byte
+extern bool
+    image_comes_back;  // after p_expand: tokenizing its listing, in the same mode, gives the image back byte for byte
 
 inline constexpr int difference_size = 64;  // room for image_difference, its zero included
 

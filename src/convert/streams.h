@@ -31,7 +31,7 @@ inline constexpr std::size_t block_size = std::size_t{1} << 16;  // bytes moved 
 extern unsigned char in_block[block_size];
 extern std::size_t in_pos;
 extern std::size_t in_end;
-extern bool in_ended;  // a read met the end of source or a read error; later reads meet it too
+extern bool in_ended;        // a read met the end of source or a read error; later reads meet it too
 extern std::size_t in_base;  // offset in source, since start_input(), of in_block[0]
 
 // Forgets anything read ahead from an earlier source.  Every converter calls

@@ -25,9 +25,9 @@ unsigned char tokenizedline[256];  // its body: never longer than the text, sinc
 // lines than this can only hold bodies longer than a record, and are
 // errors.
 constexpr std::size_t max_line = block_size;
-unsigned char whole_line[max_line + 1];     // one line of text without its line end, zero-terminated
-unsigned char whole_body[max_line + 1];     // its body
-unsigned char decoded[max_line + 1];        // its text with each escape turned into a zero that stops the matcher
+unsigned char whole_line[max_line + 1];  // one line of text without its line end, zero-terminated
+unsigned char whole_body[max_line + 1];  // its body
+unsigned char decoded[max_line + 1];     // its text with each escape turned into a zero that stops the matcher
 unsigned char escape_value[max_line / escape_size + 1];  // the bytes of those escapes, in order
 
 constexpr bool is_space(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
@@ -113,7 +113,9 @@ constexpr std::array<ByteKind, 256> listed_code_kind = [] {
 constexpr std::array<unsigned char, 256> listed_size = [] {
     std::array<unsigned char, 256> t{};
     for (int c = 0; c < 256; ++c)
-        t[c] = c >= token_base && c <= token_last ? static_cast<unsigned char>(spelling(static_cast<unsigned char>(c)).size()) : 1;
+        t[c] = c >= token_base && c <= token_last
+                   ? static_cast<unsigned char>(spelling(static_cast<unsigned char>(c)).size())
+                   : 1;
     return t;
 }();
 
@@ -401,8 +403,7 @@ void tokenize_lines(Program &prog) {
         }
         int pos = scan_line_number(whole_line, prog.number);
         LineFindings found{};
-        int len =
-            tokenize_escaped_text(whole_line + pos, static_cast<std::size_t>(n - pos), whole_body, found);
+        int len = tokenize_escaped_text(whole_line + pos, static_cast<std::size_t>(n - pos), whole_body, found);
         write_trace(prog.number, whole_body, len);
         if (pos + found.stop < n) warn_nul(prog.text_line, n - pos - found.stop - 1);
         warn_foreign(found, prog.text_line);

@@ -80,8 +80,8 @@ int warnings_end() {
     for (int k = 0; k < kind_count; ++k) {
         if (given[k] > warn_cap) {
             begin_line();
-            std::fprintf(warn_stream, "%s: %s: %d more not shown: %s\n", file_name,
-                         is_error[k] ? "error" : "warning", given[k] - warn_cap, kind_title[k]);
+            std::fprintf(warn_stream, "%s: %s: %d more not shown: %s\n", file_name, is_error[k] ? "error" : "warning",
+                         given[k] - warn_cap, kind_title[k]);
         }
         if (!is_error[k]) total += given[k];
     }

@@ -45,13 +45,13 @@ enum class Warn : unsigned char {
     other_change,    // any other body that would not tokenize back
     record_too_big,  // a body longer than any record the tokenizer writes
     // listing an image: its structure
-    empty_body,      // a record whose terminator follows its header
-    bad_link,        // a link that does not lead to the next record
-    not_ascending,   // line numbers that do not strictly ascend (both directions)
-    lead_byte,       // lead byte 01
-    no_end_marker,   // the image ends before its end marker
-    after_end,       // bytes after the end marker
-    machine_part,    // a machine-language part after the program
+    empty_body,     // a record whose terminator follows its header
+    bad_link,       // a link that does not lead to the next record
+    not_ascending,  // line numbers that do not strictly ascend (both directions)
+    lead_byte,      // lead byte 01
+    no_end_marker,  // the image ends before its end marker
+    after_end,      // bytes after the end marker
+    machine_part,   // a machine-language part after the program
     // tokenizing a text
     split,         // a line longer than one read
     nul_byte,      // a NUL byte ending a line early
