@@ -105,19 +105,25 @@ inline void put_both(const char *bytes, std::size_t size) {
     put_short(console_out, console, bytes, size);
 }
 
-// Bytes that the body loop passes unchanged to both dest and console, and
-// that change no state there: printable, not a quote, not a token.  A space
-// is one only while no space budget is left.
-constexpr std::array<bool, 256> plain = [] {
-    std::array<bool, 256> t{};
-    for (int c = 0x20; c <= 0x7E; ++c) t[c] = c != quote;
+// Classes of body bytes.  Plain ones the body loop passes unchanged to both
+// dest and console, and they change no state there: printable, not a quote,
+// not a token.  A space is one only while no space budget is left.  In code,
+// some bytes matter to how the line reads back (context_matters).
+constexpr unsigned plain = 1, matters = 2;
+constexpr std::array<unsigned char, 256> byte_class = [] {
+    std::array<unsigned char, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        if (c >= 0x20 && c <= 0x7E && c != quote) t[c] |= plain;
+        if (context_matters[c]) t[c] |= matters;
+    }
     return t;
 }();
 
 // Copies the plain bytes that come next in what is read ahead to both dest
 // and console, as the body loop would one at a time.  Stops at the first
-// other byte, or where the input or an output block runs out.
-void copy_plain_run() {
+// other byte, or where the input or an output block runs out.  Returns the
+// classes of the bytes copied, or'ed together.
+unsigned copy_plain_run() {
     if (dest_out.used == block_size) flush_block(dest_out, dest);
     if (console_out.used == block_size) flush_block(console_out, console);
     std::size_t n = std::min({in_end - in_pos, block_size - dest_out.used, block_size - console_out.used});
@@ -125,10 +131,15 @@ void copy_plain_run() {
     unsigned char *to_dest = dest_out.data + dest_out.used;
     unsigned char *to_console = console_out.data + console_out.used;
     std::size_t i = 0;
-    for (; i < n && plain[from[i]]; ++i) to_dest[i] = to_console[i] = from[i];
+    unsigned classes = 0, k;
+    for (; i < n && ((k = byte_class[from[i]]) & plain); ++i) {
+        to_dest[i] = to_console[i] = from[i];
+        classes |= k;
+    }
     in_pos += i;
     dest_out.used += i;
     console_out.used += i;
+    return classes;
 }
 
 // Spaces that alignment mode removes from the start of line `number`: the
@@ -189,6 +200,7 @@ struct Line {
     const unsigned char *body;  // in in_block, when body_whole
     std::size_t body_size;      // bytes read for the body
     bool body_whole;            // all of it is still in in_block
+    bool code_matters;          // its code holds a byte of context_matters
 };
 
 // The text of `line`'s body as the listing holds it, so as it would come
@@ -312,7 +324,7 @@ bool report_line(const Line &l) {
 // a walk over the body tells it; the others are tokenized again.
 bool check_line(const Line &l) {
     if (losses.events == 0 && l.text_whole && l.body_whole && field_size + l.text_size <= max_read &&
-        listing_comes_back(dest_out.data + l.text_begin, l.body, l.body_size))
+        l.body[0] != ' ' && (!l.code_matters || listing_comes_back(dest_out.data + l.text_begin, l.body, l.body_size)))
         return false;
     bool removed = (losses.events & removed_space) != 0;
     return report_line(l) || removed;
@@ -432,6 +444,74 @@ int list_escaped(int c, unsigned number, std::uint64_t &wait_count, std::size_t 
     return c;
 }
 
+// Lists the body of line `l` that starts with byte `c`, already read, up to
+// its terminator or the end of the input, and notes in `losses` what the
+// text does not hold as it is.  Returns the last byte read (0 or EOF); sets
+// l.body_size and l.code_matters, and adds the WAIT tokens to `wait_count`.
+inline int list_body(int c, Line &l, std::uint64_t &wait_count) {
+    int budget = l.budget;
+    bool in_string = false;
+    unsigned code_classes = 0;  // of the bytes met in code
+    while (c != EOF && c != 0) {
+        if (c == quote) in_string = !in_string;
+        if (!in_string && c >= token_base) {
+            code_classes |= byte_class[c];
+            const Padded &text = token_texts[c - token_base];
+            put_both(text.bytes, text.size);
+            if (c == wait_token) ++wait_count;
+            if (c > token_last) {
+                losses.events |= unknown_byte;
+                note_byte(losses.unknown, static_cast<unsigned char>(c));
+                if (c == 0xFF) put_console(c);  // 0xFF goes on to be echoed raw too
+            }
+        } else if (budget > 0 && c == ' ') {
+            --budget;
+            losses.events |= removed_space;
+        } else {
+            if (c < 0x20 || c >= 0x7F) {
+                bool breaks = is_line_end(c);
+                losses.events |= breaks ? broke_line : lost_byte;
+                note_byte(breaks ? losses.breaks : losses.dropped, static_cast<unsigned char>(c));
+            }
+            if (!in_string) code_classes |= byte_class[c];
+            _p_toascii(c);
+            put_console(c);
+        }
+        if (budget == 0) {
+            unsigned run = copy_plain_run();
+            if (!in_string) code_classes |= run;
+        }
+        c = get_byte();
+    }
+    l.code_matters = (code_classes & matters) != 0;
+    l.body_size = static_cast<std::size_t>(in_block + (c == 0 ? in_pos - 1 : in_pos) - l.body);
+    return c;
+}
+
+// Checks the record just listed as line `l`, up to `c` (0 or EOF) after
+// `zeros` zero bytes before its body: what the line lost, and whether the
+// link in `line` leads to the record after it.
+void check_record(const Line &l, int c, int zeros) {
+    unsigned number = l.number;
+    if (zeros != 0) {
+        warn_line(Warn::empty_body, number,
+                  "the record has an empty body: the listing takes the bytes after it for this line's text");
+        losses = {};
+        differs("line %u", number);
+        return;
+    }
+    if (c == EOF) differs("line %u", number);  // its terminator is missing
+    if (!escape_mode && check_line(l)) differs("line %u", number);
+    unsigned link = line[0] | line[1] << 8;
+    unsigned next = (load_address + in_base + in_pos) & 0xFFFF;
+    if (c == 0 && link != next) {
+        warn_line(Warn::bad_link, number,
+                  "the link $%04X does not lead to the next record at $%04X, which tokenizing writes instead", link,
+                  next);
+        differs("line %u", number);
+    }
+}
+
 // The checks at the end of the image: how it ended and what follows.
 void check_end(int header_got, int result) {
     if (header_got < 2 || !ends_program(line[1])) {
@@ -483,7 +563,6 @@ int p_expand() {
         if (in_end - in_pos < in_window) keep_ahead(in_window);
         if (!read_header(header_got)) break;
         unsigned number = line[2] | line[3] << 8;
-        unsigned link = line[0] | line[1] << 8;
         if (block_size - dest_out.used < out_window) flush_block(dest_out, dest);
         std::size_t dest_flushed = dest_out.flushed;
 
@@ -496,71 +575,21 @@ int p_expand() {
         l.number = number;
         l.budget = alignment != 0 && !escape_mode ? space_budget(number) : 0;
         l.text_begin = dest_out.used;
-        int budget = l.budget;
-        bool in_string = false;
-
         int c;
         int zeros = 0;
         while ((c = get_byte()) == 0) ++zeros;
         if (c != EOF && c == alignment_marker && number == 0) ++alignment;
         std::size_t body_base = in_base;
-        std::size_t body_begin = c == EOF ? in_pos : in_pos - 1;
-        if (escape_mode) {
-            c = list_escaped(c, number, wait_count, l.body_size);
-        } else {
-            while (c != EOF && c != 0) {
-                if (c == quote) in_string = !in_string;
-                if (!in_string && c >= token_base) {
-                    const Padded &text = token_texts[c - token_base];
-                    put_both(text.bytes, text.size);
-                    if (c == wait_token) ++wait_count;
-                    if (c > token_last) {
-                        losses.events |= unknown_byte;
-                        note_byte(losses.unknown, static_cast<unsigned char>(c));
-                        if (c == 0xFF) put_console(c);  // 0xFF goes on to be echoed raw too
-                    }
-                } else if (budget > 0 && c == ' ') {
-                    --budget;
-                    losses.events |= removed_space;
-                } else {
-                    if (c < 0x20 || c >= 0x7F) {
-                        bool breaks = is_line_end(c);
-                        losses.events |= breaks ? broke_line : lost_byte;
-                        note_byte(breaks ? losses.breaks : losses.dropped, static_cast<unsigned char>(c));
-                    }
-                    _p_toascii(c);
-                    put_console(c);
-                }
-                if (budget == 0) copy_plain_run();
-                c = get_byte();
-            }
-            l.body_size = (c == 0 ? in_pos - 1 : in_pos) - body_begin;
-        }
+        l.body = in_block + (c == EOF ? in_pos : in_pos - 1);
+        c = escape_mode ? list_escaped(c, number, wait_count, l.body_size) : list_body(c, l, wait_count);
         l.text_size = dest_out.flushed + dest_out.used - dest_flushed - l.text_begin;
         put_short(dest_out, dest, dest_line_end.bytes, dest_line_end.size);
         put_short(console_out, console, console_line_end.bytes, console_line_end.size);
         end_console_line();
 
-        // The line as it is listed, against its record.
         l.text_whole = dest_out.flushed == dest_flushed;
         l.body_whole = in_base == body_base && c != EOF;
-        l.body = in_block + body_begin;
-        if (zeros != 0) {
-            warn_line(Warn::empty_body, number,
-                      "the record has an empty body: the listing takes the bytes after it for this line's text");
-            losses = {};
-            differs("line %u", number);
-        } else {
-            if (!escape_mode && check_line(l)) differs("line %u", number);
-            unsigned next = (load_address + in_base + in_pos) & 0xFFFF;
-            if (c == 0 && link != next) {
-                warn_line(Warn::bad_link, number,
-                          "the link $%04X does not lead to the next record at $%04X, which tokenizing writes instead",
-                          link, next);
-                differs("line %u", number);
-            }
-        }
-        if (c == EOF && zeros == 0) differs("line %u", number);  // its terminator is missing
+        check_record(l, c, zeros);
         if (any_line && number <= last_number)
             warn_line(Warn::not_ascending, number, "line number %u does not ascend (it follows line %u)", number,
                       last_number);

@@ -83,22 +83,6 @@ constexpr bool no_spelling_starts_with_a_marked_byte() {
 }
 static_assert(no_spelling_starts_with_a_marked_byte());
 
-// Whether the spelling of each token, met in code, is for certain read back
-// as that token whatever text follows it: true unless the spelling begins a
-// longer one earlier in the table ("DO" and "DOKE", "<" and "<<"), which the
-// text after it may complete or abbreviate.
-constexpr std::array<bool, 256> certain_spelling = [] {
-    std::array<bool, 256> t{};
-    for (int q = 0; q < keyword_count; ++q) {
-        std::string_view s = keyword[q];
-        bool certain = true;
-        for (int p = 0; p < q; ++p)
-            if (keyword[p].size() > s.size() && keyword[p].substr(0, s.size()) == s) certain = false;
-        t[token_base + q] = certain;
-    }
-    return t;
-}();
-
 // The kinds of body bytes in code, for listing_comes_back: a token whose
 // spelling reads back for certain, and that starts no literal text, asks
 // for nothing more than a byte copied.
@@ -483,6 +467,13 @@ bool listing_comes_back(const unsigned char *text, const unsigned char *body, st
     int literal_end = -1;
     std::size_t i = 0, at = 0;  // body[i] is listed at text[at]
     for (;; ++i) {
+        if (in_string && !literal) {  // only the closing quote matters here
+            const void *end = std::memchr(body + i, quote, n - i);
+            std::size_t to =
+                end != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char *>(end) - body) : n;
+            at += to - i;
+            i = to;
+        }
         const std::array<ByteKind, 256> &kinds = in_string ? string_kind : literal ? literal_kind : listed_code_kind;
         unsigned char b;
         while (kinds[b = body[i]] == copied) {  // the terminator after the body stops it

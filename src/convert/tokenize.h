@@ -1,10 +1,12 @@
 // The tokenizer: turns a text listing into a tokenized program image.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
 #include "convert/warn.h"
+#include "dialect/keyword.h"
 
 namespace vbconv {
 
@@ -40,6 +42,36 @@ int tokenize_line_text(const unsigned char *text, unsigned char *body, LineFindi
 // keeps keyword matches, quotes and literal text apart.  A raw zero byte ends
 // the text there (found.stop below len).  `body` has room for `len` bytes.
 int tokenize_escaped_text(const unsigned char *text, std::size_t len, unsigned char *body, LineFindings &found);
+
+// Whether the spelling of each token, met in code, is for certain read back
+// as that token whatever text follows it: true unless the spelling begins a
+// longer one earlier in the table ("DO" and "DOKE", "<" and "<<"), which the
+// text after it may complete or abbreviate.
+inline constexpr std::array<bool, 256> certain_spelling = [] {
+    std::array<bool, 256> t{};
+    for (int q = 0; q < keyword_count; ++q) {
+        std::string_view s = keyword[q];
+        bool certain = true;
+        for (int p = 0; p < q; ++p)
+            if (keyword[p].size() > s.size() && keyword[p].substr(0, s.size()) == s) certain = false;
+        t[token_base + q] = certain;
+    }
+    return t;
+}();
+
+// The body bytes that, listed in code, the tokenizer may read back as
+// something else depending on the text around them: bytes written as
+// themselves where a spelling starts, tokens whose spelling is not
+// certain, DATA and REM, which make the text after them literal, and the
+// bytes that stand for no keyword.  A line whose code holds none of them,
+// listed without losses, comes back as it is unless it starts with a space.
+inline constexpr std::array<bool, 256> context_matters = [] {
+    std::array<bool, 256> t{};
+    for (std::string_view k : keyword) t[static_cast<unsigned char>(k[0])] = true;
+    for (int c = token_base; c <= 0xFF; ++c) t[c] = c > token_last || !certain_spelling[c];
+    t[token_base + kw_data] = t[token_base + kw_rem] = true;
+    return t;
+}();
 
 // Whether tokenize_line_text(text) gives back exactly the `n` bytes at
 // `body`, which a zero byte follows, where `text` is body as the default
