@@ -108,21 +108,42 @@ inline void put_both(const char *bytes, std::size_t size) {
 // Classes of body bytes.  Plain ones the body loop passes unchanged to both
 // dest and console, and they change no state there: printable, not a quote,
 // not a token.  A space is one only while no space budget is left.  In code,
-// some bytes matter to how the line reads back (context_matters).
+// some tokens matter to how the line reads back (context_matters).
 constexpr unsigned plain = 1, matters = 2;
 constexpr std::array<unsigned char, 256> byte_class = [] {
     std::array<unsigned char, 256> t{};
     for (int c = 0; c < 256; ++c) {
         if (c >= 0x20 && c <= 0x7E && c != quote) t[c] |= plain;
-        if (context_matters[c]) t[c] |= matters;
+        if (c >= token_base && context_matters[c]) t[c] |= matters;
     }
     return t;
 }();
 
+// A byte a listed as itself in code matters when the tokenizer could take
+// it, with the text of the body byte b after it, for the start of a keyword.
+constexpr PairSet matters_before = [] {
+    PairSet set{};
+    for (unsigned a = 0; a < token_base; ++a) {
+        if (!context_matters[a]) continue;
+        for (unsigned b = 0; b < 256; ++b) {
+            unsigned text = b < token_base    ? b
+                            : b <= token_last ? static_cast<unsigned char>(spelling(static_cast<unsigned char>(b))[0])
+                                              : '{';
+            if (has_pair(may_begin_keyword, a, text)) add_pair(set, a, b);
+        }
+    }
+    return set;
+}();
+
+// `matters` when byte a, listed as itself in code, matters before body byte b.
+inline unsigned matters_at(unsigned a, unsigned b) { return has_pair(matters_before, a, b) ? matters : 0; }
+
 // Copies the plain bytes that come next in what is read ahead to both dest
 // and console, as the body loop would one at a time.  Stops at the first
 // other byte, or where the input or an output block runs out.  Returns the
-// classes of the bytes copied, or'ed together.
+// classes of the bytes copied, or'ed together, `matters` as matters_at
+// tells it for each with the byte after it.
+template <bool in_code>
 unsigned copy_plain_run() {
     if (dest_out.used == block_size) flush_block(dest_out, dest);
     if (console_out.used == block_size) flush_block(console_out, console);
@@ -134,7 +155,7 @@ unsigned copy_plain_run() {
     unsigned classes = 0, k;
     for (; i < n && ((k = byte_class[from[i]]) & plain); ++i) {
         to_dest[i] = to_console[i] = from[i];
-        classes |= k;
+        if (in_code) classes |= matters_at(from[i], from[i + 1]);  // in_block has a byte after the last
     }
     in_pos += i;
     dest_out.used += i;
@@ -473,13 +494,15 @@ inline int list_body(int c, Line &l, std::uint64_t &wait_count) {
                 losses.events |= breaks ? broke_line : lost_byte;
                 note_byte(breaks ? losses.breaks : losses.dropped, static_cast<unsigned char>(c));
             }
-            if (!in_string) code_classes |= byte_class[c];
+            if (!in_string) code_classes |= matters_at(static_cast<unsigned>(c), in_block[in_pos]);
             _p_toascii(c);
             put_console(c);
         }
         if (budget == 0) {
-            unsigned run = copy_plain_run();
-            if (!in_string) code_classes |= run;
+            if (in_string)
+                copy_plain_run<false>();
+            else
+                code_classes |= copy_plain_run<true>();
         }
         c = get_byte();
     }

@@ -9,7 +9,7 @@ std::FILE *source;
 std::FILE *dest;
 std::FILE *console = stdout;
 
-unsigned char in_block[block_size];
+unsigned char in_block[block_size + 1];
 std::size_t in_pos = 0;
 std::size_t in_end = 0;
 bool in_ended = false;

@@ -27,8 +27,9 @@ extern std::FILE *console;  // where the converters echo their work: standard ou
 inline constexpr std::size_t block_size = std::size_t{1} << 16;  // bytes moved by one fread or fwrite
 
 // Reading source.  The bytes read ahead but not yet taken are
-// in_block[in_pos] to in_block[in_end - 1].
-extern unsigned char in_block[block_size];
+// in_block[in_pos] to in_block[in_end - 1].  One byte more is there, so
+// that a look at the byte after the last one read ahead stays in bounds.
+extern unsigned char in_block[block_size + 1];
 extern std::size_t in_pos;
 extern std::size_t in_end;
 extern bool in_ended;        // a read met the end of source or a read error; later reads meet it too

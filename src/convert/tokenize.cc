@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -492,7 +493,8 @@ bool listing_comes_back(const unsigned char *text, const unsigned char *body, st
                 ++at;
                 break;
             case starts_keyword:  // a byte listed as itself, where the tokenizer asks the matcher
-                if (match_keyword(text + at) != no_match) return false;
+                if (has_pair(may_begin_keyword, text[at], text[at + 1]) && match_keyword(text + at) != no_match)
+                    return false;
                 ++at;
                 break;
             case foreign:  // a token that may not read back, or that starts literal text
