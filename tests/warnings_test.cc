@@ -45,6 +45,12 @@ TEST(Warnings, ListingSaysWhatDoesNotComeBack) {
          "before its line end): it comes back split; --escape reads lines whole\n",
          "line 10"},
         {"longest line that comes back", after_lead(image({{10, std::string(248, 'X')}})), "", ""},
+        {"far too long", after_lead(image({{10, std::string(3000, 'X') + std::string(3000, '\xF6')}})),
+         "in: line 10: warning: $F6 $F6 $F6 $F6 ... stand for no keyword: the marker listed reads back as text; "
+         "--escape reads them back\n"
+         "in: line 10: warning: the listed line is 18006 bytes long, more than one read of the tokenizer takes (254 "
+         "before its line end): it comes back split; --escape reads lines whole\n",
+         "line 10"},
         {"no keyword", after_lead(image({{10, bytes({0xF6, 'A'})}})),
          "in: line 10: warning: $F6 stands for no keyword: the marker listed reads back as text; --escape reads it "
          "back\n",

@@ -1,8 +1,10 @@
 // The detokenizer.  The record layout it reads is drawn in dialect/image.h.
 //
-// Besides listing, it finds out what the listing would not give back: each
-// listed line is tokenized again in memory, straight from the output block,
-// and compared with the record's body, and the records around it are
+// Besides listing, it finds out what the listing would not give back.  Each
+// listed line is checked against its record: most are known to come back
+// from what listing them met; the bodies of the others are walked by the
+// tokenizer's rules, and those that fail are tokenized again in memory,
+// straight from the output block, to tell what changes.  The records are
 // checked against the layout the tokenizer writes.
 #include "convert/expand.h"
 
@@ -152,8 +154,8 @@ unsigned copy_plain_run() {
     unsigned char *to_dest = dest_out.data + dest_out.used;
     unsigned char *to_console = console_out.data + console_out.used;
     std::size_t i = 0;
-    unsigned classes = 0, k;
-    for (; i < n && ((k = byte_class[from[i]]) & plain); ++i) {
+    unsigned classes = 0;
+    for (; i < n && (byte_class[from[i]] & plain) != 0; ++i) {
         to_dest[i] = to_console[i] = from[i];
         if (in_code) classes |= matters_at(from[i], from[i + 1]);  // in_block has a byte after the last
     }
@@ -322,8 +324,8 @@ bool report_line(const Line &l) {
     if (losses.events & unknown_byte) {
         const ByteSample &s = losses.unknown;
         warn_line(Warn::unknown_token, n,
-                  "%s stand%s for no keyword: the marker listed reads back as text; --escape reads it back",
-                  sample_text(s, sample), s.count == 1 ? "s" : "");
+                  "%s stand%s for no keyword: the marker listed reads back as text; --escape reads %s back",
+                  sample_text(s, sample), s.count == 1 ? "s" : "", s.count == 1 ? "it" : "them");
         lost = true;
     }
     if (field_size + l.text_size > max_read && l.text_whole) {
@@ -333,8 +335,10 @@ bool report_line(const Line &l) {
                   field_size + l.text_size, max_read);
         lost = true;
     }
-    // What else changes can be told only from the whole text and body.
-    if (l.text_whole && l.body_whole) lost |= warn_changes(l);
+    // What else changes can be told only from the whole text and body, and
+    // is told for those that fit the windows.  Longer ones have lost
+    // something above: no body of more than 255 bytes lists short enough.
+    if (l.text_whole && l.body_whole && l.text_size <= out_window && l.body_size <= in_window) lost |= warn_changes(l);
     losses.events = 0;
     losses.dropped.count = losses.breaks.count = losses.unknown.count = 0;
     return lost || !l.text_whole || !l.body_whole;

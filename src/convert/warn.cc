@@ -37,7 +37,6 @@ constexpr const char *kind_title[] = {
     "line numbers outside 0 to 65535",
     "bytes from $80 up outside strings",
     "links that wrap past $FFFF",
-    "links that end a listing early",
     "bytes plain text cannot hold",
     "bodies that cannot fit a record",
     "{$00} escapes",

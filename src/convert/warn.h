@@ -58,7 +58,6 @@ enum class Warn : unsigned char {
     number_range,  // a line number outside 0 to 65535
     high_byte,     // a byte of 0x80 and up outside strings
     wrap,          // the program passes the top of the address space
-    wrap_stop,     // a link that a listing takes for the end of the program
     // a .bas file that is not an image
     plain_dropped,  // bytes plain text cannot hold
     // errors of the escape tokenizer

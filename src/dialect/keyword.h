@@ -54,9 +54,7 @@ inline constexpr std::string_view operator_starts = "+-*/^>=<";
 // Spelling of a token byte from 0x80 to 0xF5.
 constexpr std::string_view spelling(unsigned char token) { return keyword[token - token_base]; }
 
-// Whether a keyword can begin with the bytes a, b: one of a single byte a,
-// or one whose second byte is b, or b with bit 0x20 flipped (an
-// abbreviation).  Where none can, the matcher is sure to find nothing.
+// A set of pairs of bytes.
 struct PairSet {
     std::uint64_t bits[256 * 256 / 64];  // bit (a << 8 | b) for each pair in the set
 };
@@ -71,6 +69,10 @@ constexpr void add_pair(PairSet &set, unsigned a, unsigned b) {
     set.bits[(a << 8 | b) >> 6] |= std::uint64_t{1} << (b & 63);
 }
 
+// The pairs a, b with which a keyword can begin: one of the single byte a,
+// or one whose second byte is b, or b with bit 0x20 flipped (an
+// abbreviation).  At text that begins with any other pair the matcher is
+// sure to find nothing.
 inline constexpr PairSet may_begin_keyword = [] {
     PairSet set{};
     for (std::string_view k : keyword) {
