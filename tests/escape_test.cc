@@ -99,6 +99,9 @@ TEST(Escape, TokenizingReadsEscapesAsBytesThatTakeNoPart) {
         {"10 {$41{$7B}$41}", "{$41{$41}"},                     // not an escape, and an escaped '{'
         {"{$31}0 A", "10 A"},                                  // not a line number
         {"10 X{$A8}", "X" + print},                            // a token byte
+        {"\xEF\xBB\xBF"
+         "10 A{$07}",
+         "A\a"},  // after a byte-order mark, which is skipped
     };
     for (const Case &k : cases) {
         vbtest::Converted c = escaped(false, std::string(k.text) + "\n");

@@ -13,10 +13,13 @@ namespace vbconv {
 // would not come back is listed as {$hh} instead, and echoed so.
 int p_expand();
 
-extern int image_lead;  // the lead byte consumed before p_expand (0x00 by default): 0x01 does not come back
+// The lead byte that was consumed before p_expand, 0x00 unless set: a lead
+// byte 0x01 does not come back.
+extern int image_lead;
 
-extern bool
-    image_comes_back;  // after p_expand: tokenizing its listing, in the same mode, gives the image back byte for byte
+// After p_expand: whether tokenizing its listing, in the same mode, gives
+// back the image byte for byte, lead byte included.
+extern bool image_comes_back;
 
 inline constexpr int difference_size = 64;  // room for image_difference, its zero included
 
