@@ -294,8 +294,8 @@ bool warn_changes(const Line &l) {
         warn_line(Warn::keyword_text, n, "the text \"%.*s\" reads back as the keyword %.*s; --escape keeps it text",
                   kwlen, reinterpret_cast<const char *>(at), static_cast<int>(now.size()), now.data());
     } else {
-        warn_line(Warn::other_change, n, "the body would not tokenize back to the same bytes from its byte %zu on",
-                  j + 1);
+        warn_line(Warn::other_change, n,
+                  "the body would not tokenize back to the same bytes from its byte %zu on; --escape keeps it", j + 1);
     }
     return true;
 }
