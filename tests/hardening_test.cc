@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
+
 #include "driver/driver.h"
 #include "support.h"
 
@@ -81,7 +83,9 @@ TEST(Hardening, ConsoleThatGoesAwayCostsOnlyTheEcho) {
     write_file(s.path("big.txt"), text);
     vbtest::Run r = run_vbconv(s.dir, {"big.txt"}, vbtest::Stdout::closed_pipe);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    // Only the warnings that its links wrap past the address space.
+    std::istringstream err(r.err);
+    for (std::string line; std::getline(err, line);) EXPECT_NE(line.find(": warning: "), std::string::npos) << line;
     EXPECT_EQ(read_file(s.path("big.BAS")), vbtest::tokenize(text).dest);
 
     write_file(s.path("big.bas"), read_file(s.path("big.BAS")));

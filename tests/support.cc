@@ -16,6 +16,7 @@
 #include "convert/expand.h"
 #include "convert/streams.h"
 #include "convert/tokenize.h"
+#include "convert/warn.h"
 #include "dialect/image.h"
 #include "dialect/keyword.h"
 
@@ -68,13 +69,22 @@ Converted convert(const std::string &input, const std::function<int()> &converte
     vbconv::dest = open_memstream(&dest_buf, &dest_size);
     std::FILE *saved_console = vbconv::console;
     vbconv::console = open_memstream(&console_buf, &console_size);
+    char *warn_buf = nullptr;
+    std::size_t warn_size = 0;
+    std::FILE *saved_warn = vbconv::warn_stream;
+    vbconv::warn_stream = open_memstream(&warn_buf, &warn_size);
 
     Converted c;
+    vbconv::warnings_begin("in");
     c.result = converter();
+    c.warning_count = vbconv::warnings_end();
+    c.errors = vbconv::file_errors();
     std::fclose(vbconv::source);
     c.dest = drain(vbconv::dest, dest_buf, dest_size);
     c.console = drain(vbconv::console, console_buf, console_size);
+    c.warnings = drain(vbconv::warn_stream, warn_buf, warn_size);
     vbconv::console = saved_console;
+    vbconv::warn_stream = saved_warn;
     return c;
 }
 

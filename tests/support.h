@@ -28,9 +28,12 @@ inline const std::string hi_echo = "   10 PRINT \"HI\" [CR]\r\n";
 
 // What a converter wrote, given `input` as source.
 struct Converted {
-    std::string dest;     // the output stream
-    std::string console;  // the echo
-    int result = 0;       // the converter's return value, where it has one
+    std::string dest;      // the output stream
+    std::string console;   // the echo
+    int result = 0;        // the converter's return value, where it has one
+    std::string warnings;  // what it warned about, the file named "in"
+    int warning_count = 0;
+    int errors = 0;
 };
 Converted convert(const std::string &input, const std::function<int()> &converter);
 Converted expand(const std::string &image_after_lead);  // p_expand on a stream without its lead byte

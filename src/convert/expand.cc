@@ -1,19 +1,34 @@
 // The detokenizer.  The record layout it reads is drawn in dialect/image.h.
+//
+// Besides listing, it finds out what the listing would not give back.  Each
+// listed line is checked against its record: most are known to come back
+// from what listing them met; the bodies of the others are walked by the
+// tokenizer's rules, and those that fail are tokenized again in memory,
+// straight from the output block, to tell what changes.  The records are
+// checked against the layout the tokenizer writes.
 #include "convert/expand.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "convert/escape.h"
 #include "convert/filter.h"
 #include "convert/format.h"
 #include "convert/streams.h"
+#include "convert/tokenize.h"
+#include "convert/warn.h"
 #include "dialect/image.h"
 #include "dialect/keyword.h"
 
 namespace vbconv {
+
+int image_lead = lead_byte;
+bool image_comes_back = true;
+char image_difference[difference_size];
 
 namespace {
 
@@ -24,8 +39,23 @@ static_assert(std::size(unknown_token) == 0x100 - token_last - 1);
 
 constexpr unsigned char alignment_marker = 0x12;  // first body byte of a line 0 that turns alignment mode on
 constexpr unsigned char wait_token = token_base + kw_wait;
+constexpr int field_size = 6;  // "%5d " of a line number of 16 bits
+
+// Input kept readable ahead at the start of each record, so that a body of
+// up to this size can be read again from in_block once it is listed.
+constexpr std::size_t in_window = 4096;
+// Room kept free in dest_out at the start of each line, so that a listed
+// line of up to this size can be read again from there.
+constexpr std::size_t out_window = 8192;
 
 unsigned char line[256];  // the record header: link in bytes 0-1, line number in 2-3
+
+unsigned char retokenized[out_window + 1];  // a listed line tokenized again
+static_assert(out_window > max_body * 8, "room for the text of an escaped body, 8 bytes a keyword at most");
+unsigned char expected[in_window * escape_size];       // what that should give, as the text holds the body
+unsigned char body_copy[block_size];                   // escape mode: the body being listed
+unsigned char escaped[block_size];                     // escape mode: which of its bytes are written {$hh}
+unsigned char escaped_text[block_size * escape_size];  // escape mode: the text listed for it
 
 // Text that stands for a byte of 0x80 and up met outside a string: the
 // keyword's spelling for 0x80 to 0xF5, a marker naming the byte for the
@@ -77,19 +107,46 @@ inline void put_both(const char *bytes, std::size_t size) {
     put_short(console_out, console, bytes, size);
 }
 
-// Bytes that the body loop passes unchanged to both dest and console, and
-// that change no state there: printable, not a quote, not a token.  A space
-// is one only while no space budget is left.
-constexpr std::array<bool, 256> plain = [] {
-    std::array<bool, 256> t{};
-    for (int c = 0x20; c <= 0x7E; ++c) t[c] = c != quote;
+// Classes of body bytes.  Plain ones the body loop passes unchanged to both
+// dest and console, and they change no state there: printable, not a quote,
+// not a token.  A space is one only while no space budget is left.  In code,
+// some tokens matter to how the line reads back (context_matters).
+constexpr unsigned plain = 1, matters = 2;
+constexpr std::array<unsigned char, 256> byte_class = [] {
+    std::array<unsigned char, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        if (c >= 0x20 && c <= 0x7E && c != quote) t[c] |= plain;
+        if (c >= token_base && context_matters[c]) t[c] |= matters;
+    }
     return t;
 }();
 
+// A byte a listed as itself in code matters when the tokenizer could take
+// it, with the text of the body byte b after it, for the start of a keyword.
+constexpr PairSet matters_before = [] {
+    PairSet set{};
+    for (unsigned a = 0; a < token_base; ++a) {
+        if (!context_matters[a]) continue;
+        for (unsigned b = 0; b < 256; ++b) {
+            unsigned text = b < token_base    ? b
+                            : b <= token_last ? static_cast<unsigned char>(spelling(static_cast<unsigned char>(b))[0])
+                                              : '{';
+            if (has_pair(may_begin_keyword, a, text)) add_pair(set, a, b);
+        }
+    }
+    return set;
+}();
+
+// `matters` when byte a, listed as itself in code, matters before body byte b.
+inline unsigned matters_at(unsigned a, unsigned b) { return has_pair(matters_before, a, b) ? matters : 0; }
+
 // Copies the plain bytes that come next in what is read ahead to both dest
 // and console, as the body loop would one at a time.  Stops at the first
-// other byte, or where the input or an output block runs out.
-void copy_plain_run() {
+// other byte, or where the input or an output block runs out.  Returns the
+// classes of the bytes copied, or'ed together, `matters` as matters_at
+// tells it for each with the byte after it.
+template <bool in_code>
+unsigned copy_plain_run() {
     if (dest_out.used == block_size) flush_block(dest_out, dest);
     if (console_out.used == block_size) flush_block(console_out, console);
     std::size_t n = std::min({in_end - in_pos, block_size - dest_out.used, block_size - console_out.used});
@@ -97,69 +154,474 @@ void copy_plain_run() {
     unsigned char *to_dest = dest_out.data + dest_out.used;
     unsigned char *to_console = console_out.data + console_out.used;
     std::size_t i = 0;
-    for (; i < n && plain[from[i]]; ++i) to_dest[i] = to_console[i] = from[i];
+    unsigned classes = 0;
+    for (; i < n && (byte_class[from[i]] & plain) != 0; ++i) {
+        to_dest[i] = to_console[i] = from[i];
+        if (in_code) classes |= matters_at(from[i], from[i + 1]);  // in_block has a byte after the last
+    }
     in_pos += i;
     dest_out.used += i;
     console_out.used += i;
+    return classes;
 }
 
 // Spaces that alignment mode removes from the start of line `number`: the
 // widths of the numbers below 100 were padded out with spaces in the body.
 inline int space_budget(unsigned number) { return number <= 9 ? 2 : number <= 99 ? 1 : 0; }
 
-// Reads the next record header into `line`; false when the program has ended.
-bool read_header() {
+constexpr bool is_space(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+constexpr bool is_line_end(int c) { return c == '\r' || c == '\n'; }
+
+// Reads the next record header into `line`; false when the program has
+// ended.  `got` tells how many header bytes could be read.
+bool read_header(int &got) {
     int c;
-    for (int i = 0; i < 4; ++i) {
+    for (got = 0; got < 4; ++got) {
         if ((c = get_byte()) == EOF) return false;
-        line[i] = static_cast<unsigned char>(c);
-        if (i == 1 && ends_program(line[1])) return false;
+        line[got] = static_cast<unsigned char>(c);
+        if (got == 1 && ends_program(line[1])) {
+            got = 2;
+            return false;
+        }
     }
     return true;
+}
+
+// Notes the first difference between the image and what its listing gives
+// back.
+void differs(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void differs(const char *format, ...) {
+    if (!image_comes_back) return;
+    image_comes_back = false;
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(image_difference, difference_size, format, args);
+    va_end(args);
+}
+
+// What listing one body met that the text does not hold as it is.
+enum : unsigned {
+    lost_byte = 1,      // dropped by the filter
+    broke_line = 2,     // CR or LF
+    unknown_byte = 4,   // F6 to FF outside strings
+    removed_space = 8,  // taken by alignment mode
+};
+
+struct Losses {
+    unsigned events;
+    ByteSample dropped, breaks, unknown;
+};
+Losses losses;  // of the line being listed; cleared once reported
+
+// Where a listed line and its record are, to be read again.
+struct Line {
+    unsigned number;
+    int budget;                 // spaces alignment mode was to remove
+    std::size_t text_begin;     // in dest_out.data
+    std::size_t text_size;      // the text after the number field, line end not included
+    bool text_whole;            // all of it is still in dest_out
+    const unsigned char *body;  // in in_block, when body_whole
+    std::size_t body_size;      // bytes read for the body
+    bool body_whole;            // all of it is still in in_block
+    bool code_matters;          // its code holds a byte of context_matters
+};
+
+// The text of `line`'s body as the listing holds it, so as it would come
+// back: tokens as themselves, markers as their text, bytes the filter drops
+// or alignment mode removes left out, and nothing from the first line end
+// on, where the listed line breaks.  Returns its size.
+std::size_t expected_back(const Line &l) {
+    std::size_t n = 0;
+    bool in_string = false;
+    int budget = l.budget;
+    for (std::size_t i = 0; i < l.body_size; ++i) {
+        unsigned char c = l.body[i];
+        if (c == quote) in_string = !in_string;
+        if (!in_string && c >= token_base) {
+            if (c <= token_last) {
+                expected[n++] = c;
+            } else {
+                std::memcpy(expected + n, unknown_token[c - token_last - 1].data(), escape_size);
+                n += escape_size;
+            }
+        } else if (budget > 0 && c == ' ') {
+            --budget;
+        } else if (is_line_end(c)) {
+            break;
+        } else if (c >= 0x20 && c < 0x7F) {
+            expected[n++] = c;
+        }
+    }
+    return n;
+}
+
+// Length of the text that stands for the first `count` bytes of `want`.
+std::size_t text_offset(const unsigned char *want, std::size_t count) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < count; ++i) at += want[i] >= token_base ? spelling(want[i]).size() : 1;
+    return at;
+}
+
+// Warns about the first place where the listed text of `l` tokenizes into
+// something else than its body holds; true when there is one.
+bool warn_changes(const Line &l) {
+    std::size_t want = expected_back(l);
+    const unsigned char *text = dest_out.data + l.text_begin;
+    LineFindings found{};
+    auto got = static_cast<std::size_t>(tokenize_line_text(text, retokenized, found));
+    if (got == want && std::memcmp(retokenized, expected, want) == 0) return false;
+    std::size_t j = 0;
+    while (j < got && j < want && retokenized[j] == expected[j]) ++j;
+    unsigned n = l.number;
+    if (j == 0 && want > 0 && is_space(expected[0])) {
+        warn_line(Warn::leading_space, n,
+                  "the body starts with white space, which tokenizing skips; --escape keeps it");
+    } else if (j < want && expected[j] >= token_base && j < got && retokenized[j] >= token_base) {
+        std::string_view was = spelling(expected[j]), now = spelling(retokenized[j]);
+        warn_line(Warn::keyword_merge, n,
+                  "the keyword %.*s and the text after it read back as the keyword %.*s; --escape keeps them apart",
+                  static_cast<int>(was.size()), was.data(), static_cast<int>(now.size()), now.data());
+    } else if (j < want && expected[j] >= token_base) {
+        std::string_view was = spelling(expected[j]);
+        warn_line(Warn::literal_token, n,
+                  "the keyword %.*s stands in DATA or REM text, where it reads back as plain text; "
+                  "--escape keeps it",
+                  static_cast<int>(was.size()), was.data());
+    } else if (j < got && retokenized[j] >= token_base) {
+        const unsigned char *at = text + text_offset(expected, j);
+        match_keyword(at);
+        std::string_view now = spelling(retokenized[j]);
+        warn_line(Warn::keyword_text, n, "the text \"%.*s\" reads back as the keyword %.*s; --escape keeps it text",
+                  kwlen, reinterpret_cast<const char *>(at), static_cast<int>(now.size()), now.data());
+    } else {
+        warn_line(Warn::other_change, n,
+                  "the body would not tokenize back to the same bytes from its byte %zu on; --escape keeps it", j + 1);
+    }
+    return true;
+}
+
+// Warns about what listing `l` lost; true when the line would not come back.
+bool report_line(const Line &l) {
+    char sample[24];
+    unsigned n = l.number;
+    bool lost = false;
+    if (losses.events & lost_byte) {
+        const ByteSample &s = losses.dropped;
+        if (s.count == 1)
+            warn_line(Warn::dropped, n, "1 byte the text cannot hold is dropped: %s; --escape keeps it",
+                      sample_text(s, sample));
+        else
+            warn_line(Warn::dropped, n, "%d bytes the text cannot hold are dropped: %s; --escape keeps them", s.count,
+                      sample_text(s, sample));
+        lost = true;
+    }
+    if (losses.events & broke_line) {
+        const ByteSample &s = losses.breaks;
+        warn_line(Warn::line_break, n, "line end %s in the body breaks the listed line into %d; --escape keeps %s",
+                  sample_text(s, sample), s.count + 1, s.count == 1 ? "it" : "them");
+        lost = true;
+    }
+    if (losses.events & unknown_byte) {
+        const ByteSample &s = losses.unknown;
+        warn_line(Warn::unknown_token, n,
+                  "%s stand%s for no keyword: the marker listed reads back as text; --escape reads %s back",
+                  sample_text(s, sample), s.count == 1 ? "s" : "", s.count == 1 ? "it" : "them");
+        lost = true;
+    }
+    if (field_size + l.text_size > max_read && l.text_whole) {
+        warn_line(Warn::too_long, n,
+                  "the listed line is %zu bytes long, more than one read of the tokenizer takes (%d before its "
+                  "line end): it comes back split; --escape reads lines whole",
+                  field_size + l.text_size, max_read);
+        lost = true;
+    }
+    // What else changes can be told only from the whole text and body, and
+    // is told for those that fit the windows.  Longer ones have lost
+    // something above: no body of more than 255 bytes lists short enough.
+    if (l.text_whole && l.body_whole && l.text_size <= out_window && l.body_size <= in_window) lost |= warn_changes(l);
+    losses.events = 0;
+    losses.dropped.count = losses.breaks.count = losses.unknown.count = 0;
+    return lost || !l.text_whole || !l.body_whole;
+}
+
+// Checks a listed line of the default mode; true when it would not come
+// back as its record.  Most lines have lost nothing on the way, and for them
+// a walk over the body tells it; the others are tokenized again.
+bool check_line(const Line &l) {
+    if (losses.events == 0 && l.text_whole && l.body_whole && field_size + l.text_size <= max_read &&
+        l.body[0] != ' ' && (!l.code_matters || listing_comes_back(dest_out.data + l.text_begin, l.body, l.body_size)))
+        return false;
+    bool removed = (losses.events & removed_space) != 0;
+    return report_line(l) || removed;
+}
+
+// Escape mode.  The text of body[0] to body[n - 1] with the bytes marked in
+// `escaped` written {$hh}; marks first the bytes that can never come back
+// otherwise.  `in_string` and `literal` carry the quote and the literal
+// state from the piece before, for a body listed in pieces.
+std::size_t escape_text(const unsigned char *body, std::size_t n, bool first_piece, bool &in_string, int &literal,
+                        unsigned char *out) {
+    std::size_t len = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char c = body[i];
+        bool token = !in_string && c >= token_base;
+        if (c < 0x20 || c == 0x7F || (in_string && c >= 0x80) || c > token_last || (i == 0 && first_piece && c == ' '))
+            escaped[i] = 1;
+        // A '{' that would read as an escape.
+        unsigned char byte;
+        if (c == '{' && read_escape(body + i, n - i, byte)) escaped[i] = 1;
+        // A keyword in DATA or REM text would come back as letters.
+        if (token && literal != 0) escaped[i] = 1;
+        if (escaped[i]) {
+            write_escape(out + len, c);
+            len += escape_size;
+            continue;
+        }
+        if (c == quote) in_string = !in_string;
+        if (literal == ':' && c == ':') literal = 0;
+        if (token) {
+            std::string_view s = spelling(c);
+            std::memcpy(out + len, s.data(), s.size());
+            len += s.size();
+            if (c == token_base + kw_data) literal = ':';
+            if (c == token_base + kw_rem) literal = -1;
+        } else {
+            out[len++] = c;
+        }
+    }
+    return len;
+}
+
+// Lists body[0] to body[n - 1] with as few escapes as bring it back whole:
+// escapes the bytes that need it for sure, tokenizes the text again, and
+// escapes one more byte where it first goes astray, until it comes back.  A
+// body with every byte escaped always comes back.
+std::size_t escape_line(const unsigned char *body, std::size_t n) {
+    std::memset(escaped, 0, n);
+    std::size_t tried_after = n;  // a difference at j for which byte j + 1 was escaped last time
+    for (;;) {
+        bool in_string = false;
+        int literal = 0;
+        std::size_t len = escape_text(body, n, true, in_string, literal, escaped_text);
+        LineFindings found{};
+        auto got = static_cast<std::size_t>(tokenize_escaped_text(escaped_text, len, retokenized, found));
+        if (got == n && std::memcmp(retokenized, body, n) == 0) return len;
+        std::size_t j = 0;
+        while (j < got && j < n && retokenized[j] == body[j]) ++j;
+        // A keyword that ran on into the text after it is better kept
+        // readable, and that text escaped.
+        std::size_t pick = j;
+        bool merged = j + 1 < n && body[j] >= token_base && j < got && retokenized[j] >= token_base;
+        if (merged && tried_after != j && !escaped[j + 1]) pick = j + 1;
+        tried_after = pick == j + 1 ? j : n;
+        if (pick >= n || escaped[pick]) {
+            pick = 0;
+            while (pick < n && escaped[pick]) ++pick;
+            if (pick == n) return len;  // cannot happen: see above
+        }
+        escaped[pick] = 1;
+    }
+}
+
+// Escape mode: lists the body that starts with byte `c`, already read, up to
+// its terminator or the end of the input.  Returns the last byte read (0 or
+// EOF) and adds its WAIT tokens to `wait_count`; sets `size`.
+int list_escaped(int c, unsigned number, std::uint64_t &wait_count, std::size_t &size) {
+    std::size_t n = 0;
+    size = 0;
+    bool quoted = false;  // as the default listing tells strings, for the WAIT count
+    bool in_string = false, first_piece = true;
+    int literal = 0;
+    while (c != EOF && c != 0) {
+        if (c == quote) quoted = !quoted;
+        if (!quoted && c == wait_token) ++wait_count;
+        body_copy[n++] = static_cast<unsigned char>(c);
+        c = get_byte();
+        if (n == block_size && c != EOF && c != 0) {
+            // Far too long to come back anyway: listed in pieces, with the
+            // escapes that are sure to be needed.
+            std::memset(escaped, 0, n);
+            std::size_t len = escape_text(body_copy, n, first_piece, in_string, literal, escaped_text);
+            write_block(dest_out, dest, escaped_text, len);
+            write_block(console_out, console, escaped_text, len);
+            size += n;
+            n = 0;
+            first_piece = false;
+        }
+    }
+    size += n;
+    std::size_t len;
+    if (size <= static_cast<std::size_t>(max_body)) {
+        len = escape_line(body_copy, n);
+    } else {
+        std::memset(escaped, 0, n);
+        len = escape_text(body_copy, n, first_piece, in_string, literal, escaped_text);
+    }
+    write_block(dest_out, dest, escaped_text, len);
+    write_block(console_out, console, escaped_text, len);
+    if (size > static_cast<std::size_t>(max_body)) {
+        warn_line(Warn::record_too_big, number,
+                  "the body is %zu bytes long, more than a record the tokenizer writes holds (%d): it cannot come "
+                  "back",
+                  size, max_body);
+        differs("line %u", number);
+    }
+    return c;
+}
+
+// Lists the body of line `l` that starts with byte `c`, already read, up to
+// its terminator or the end of the input, and notes in `losses` what the
+// text does not hold as it is.  Returns the last byte read (0 or EOF); sets
+// l.body_size and l.code_matters, and adds the WAIT tokens to `wait_count`.
+inline int list_body(int c, Line &l, std::uint64_t &wait_count) {
+    int budget = l.budget;
+    bool in_string = false;
+    unsigned code_classes = 0;  // of the bytes met in code
+    while (c != EOF && c != 0) {
+        if (c == quote) in_string = !in_string;
+        if (!in_string && c >= token_base) {
+            code_classes |= byte_class[c];
+            const Padded &text = token_texts[c - token_base];
+            put_both(text.bytes, text.size);
+            if (c == wait_token) ++wait_count;
+            if (c > token_last) {
+                losses.events |= unknown_byte;
+                note_byte(losses.unknown, static_cast<unsigned char>(c));
+                if (c == 0xFF) echo_byte(c);  // 0xFF goes on to be echoed raw too
+            }
+        } else if (budget > 0 && c == ' ') {
+            --budget;
+            losses.events |= removed_space;
+        } else {
+            if (c < 0x20 || c >= 0x7F) {
+                bool breaks = is_line_end(c);
+                losses.events |= breaks ? broke_line : lost_byte;
+                note_byte(breaks ? losses.breaks : losses.dropped, static_cast<unsigned char>(c));
+            }
+            if (!in_string) code_classes |= matters_at(static_cast<unsigned>(c), in_block[in_pos]);
+            _p_toascii(c);
+            echo_byte(c);
+        }
+        if (budget == 0) {
+            if (in_string)
+                copy_plain_run<false>();
+            else
+                code_classes |= copy_plain_run<true>();
+        }
+        c = get_byte();
+    }
+    l.code_matters = (code_classes & matters) != 0;
+    l.body_size = static_cast<std::size_t>(in_block + (c == 0 ? in_pos - 1 : in_pos) - l.body);
+    return c;
+}
+
+// Checks the record just listed as line `l`, up to `c` (0 or EOF) after
+// `zeros` zero bytes before its body: what the line lost, and whether the
+// link in `line` leads to the record after it.
+void check_record(const Line &l, int c, int zeros) {
+    unsigned number = l.number;
+    if (zeros != 0) {
+        warn_line(Warn::empty_body, number,
+                  "the record has an empty body: the listing takes the bytes after it for this line's text");
+        losses = {};
+        differs("line %u", number);
+        return;
+    }
+    if (c == EOF) differs("line %u", number);  // its terminator is missing
+    if (!escape_mode && check_line(l)) differs("line %u", number);
+    unsigned link = line[0] | line[1] << 8;
+    unsigned next = (load_address + in_base + in_pos) & 0xFFFF;
+    if (c == 0 && link != next) {
+        warn_line(Warn::bad_link, number,
+                  "the link $%04X does not lead to the next record at $%04X, which tokenizing writes instead", link,
+                  next);
+        differs("line %u", number);
+    }
+}
+
+// The checks at the end of the image: how it ended and what follows.
+void check_end(int header_got, int result) {
+    if (header_got < 2 || !ends_program(line[1])) {
+        warn_file(Warn::no_end_marker, "the image ends before its end marker");
+        differs("no end marker");
+        return;
+    }
+    std::size_t rest = in_end - in_pos;
+    while (refill_input()) rest += in_end;
+    unsigned link = line[0] | line[1] << 8;
+    if (link == 0) {
+        if (rest == 0) return;
+        warn_file(Warn::after_end, "%zu byte%s after the end marker %s not listed", rest, rest == 1 ? "" : "s",
+                  rest == 1 ? "is" : "are");
+        differs("bytes after the end marker");
+        return;
+    }
+    if (result != 0)
+        warn_file(Warn::machine_part,
+                  "the program ends on link $%04X: the %zu bytes after it are a machine-language part, skipped with "
+                  "a notice",
+                  link, rest);
+    else
+        warn_file(Warn::machine_part,
+                  "the program ends on link $%04X instead of the end marker 00 00: the %zu bytes after it are not "
+                  "listed",
+                  link, rest);
+    differs("link $%04X instead of the end marker", link);
 }
 
 }  // namespace
 
 int p_expand() {
     start_input();
+    image_comes_back = true;
+    image_difference[0] = 0;
+    losses = {};
+    if (image_lead == alt_lead_byte) {
+        warn_file(Warn::lead_byte, "lead byte $01 comes back as $00");
+        differs("lead byte $01");
+    }
+
     int alignment = 0;             // alignment markers met; the mode is on once it is non-zero
     std::uint64_t wait_count = 0;  // WAIT tokens met outside strings
-    while (read_header()) {
+    bool any_line = false;
+    unsigned last_number = 0;
+    int header_got;
+    for (;;) {
+        if (in_end - in_pos < in_window) keep_ahead(in_window);
+        if (!read_header(header_got)) break;
         unsigned number = line[2] | line[3] << 8;
+        if (block_size - dest_out.used < out_window) flush_block(dest_out, dest);
+        std::size_t dest_flushed = dest_out.flushed;
+
         char field[11 + 1] = {};  // "%5d " of a 16-bit number: six bytes
         int len = format_5d(field, static_cast<std::int32_t>(number));
         field[len++] = ' ';
         put_both(field, static_cast<std::size_t>(len));
 
-        int budget = alignment != 0 ? space_budget(number) : 0;
-        bool in_string = false;
-
+        Line l{};
+        l.number = number;
+        l.budget = alignment != 0 && !escape_mode ? space_budget(number) : 0;
+        l.text_begin = dest_out.used;
         int c;
-        while ((c = get_byte()) == 0) {
-        }
+        int zeros = 0;
+        while ((c = get_byte()) == 0) ++zeros;
         if (c != EOF && c == alignment_marker && number == 0) ++alignment;
-        while (c != EOF && c != 0) {
-            if (c == quote) in_string = !in_string;
-            bool token = !in_string && c >= token_base;
-            if (token) {
-                const Padded &text = token_texts[c - token_base];
-                put_both(text.bytes, text.size);
-                if (c == wait_token) ++wait_count;
-            }
-            if (!token || c == 0xFF) {  // 0xFF goes on to be handled as a plain byte too
-                if (budget > 0 && c == ' ') {
-                    --budget;
-                } else {
-                    _p_toascii(c);
-                    echo_byte(c);
-                }
-            }
-            if (budget == 0) copy_plain_run();
-            c = get_byte();
-        }
+        std::size_t body_base = in_base;
+        l.body = in_block + (c == EOF ? in_pos : in_pos - 1);
+        c = escape_mode ? list_escaped(c, number, wait_count, l.body_size) : list_body(c, l, wait_count);
+        l.text_size = dest_out.flushed + dest_out.used - dest_flushed - l.text_begin;
         put_short(dest_out, dest, dest_line_end.bytes, dest_line_end.size);
         put_short(console_out, console, console_line_end.bytes, console_line_end.size);
         end_console_line();
+
+        l.text_whole = dest_out.flushed == dest_flushed;
+        l.body_whole = in_base == body_base && c != EOF;
+        check_record(l, c, zeros);
+        if (any_line && number <= last_number)
+            warn_line(Warn::not_ascending, number, "line number %u does not ascend (it follows line %u)", number,
+                      last_number);
+        any_line = true;
+        last_number = number;
     }
     finish_output();
     // Only a read that met the end of the file counts, not one that met a
@@ -167,7 +629,9 @@ int p_expand() {
     // ended.
     bool met_end_of_file = in_ended && feof(source);
     bool last_link_zero = line[0] == 0 && line[1] == 0;
-    return !met_end_of_file && !last_link_zero && wait_count >= 1 ? 1 : 0;
+    int result = !met_end_of_file && !last_link_zero && wait_count >= 1 ? 1 : 0;
+    check_end(header_got, result);
+    return result;
 }
 
 }  // namespace vbconv

@@ -16,7 +16,8 @@ inline void _p_toascii(int c) {
         put_dest(c);
 }
 
-// Passes the rest of source through _p_toascii into dest; echoes nothing.
+// Passes the rest of source through _p_toascii into dest; echoes nothing,
+// and warns once if it dropped any byte.
 void pet_2_asc();
 
 }  // namespace vbconv

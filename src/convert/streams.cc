@@ -11,10 +11,11 @@ std::FILE *dest;
 std::FILE *console = stdout;
 int source_error = 0;
 
-unsigned char in_block[block_size];
+unsigned char in_block[block_size + 1];
 std::size_t in_pos = 0;
 std::size_t in_end = 0;
 bool in_ended = false;
+std::size_t in_base = 0;
 
 OutBlock dest_out;
 OutBlock console_out;
@@ -23,20 +24,37 @@ bool console_is_terminal = false;
 void start_input() {
     in_pos = in_end = 0;
     in_ended = false;
+    in_base = 0;
 }
 
 bool refill_input() {
     // The end of input stays the end, as it does for getc, even should the
     // file grow meanwhile.
     if (in_ended) return false;
-    in_pos = 0;
     errno = 0;
-    in_end = std::fread(in_block, 1, block_size, source);
-    if (in_end == 0) {
-        in_ended = true;
+    std::size_t got = std::fread(in_block, 1, block_size, source);
+    if (got == 0) {
+        in_ended = true;  // what was read before stays where it was
         if (std::ferror(source) && source_error == 0) source_error = errno;
+        return false;
     }
-    return in_end != 0;
+    in_base += in_end;
+    in_pos = 0;
+    in_end = got;
+    return true;
+}
+
+void keep_ahead(std::size_t n) {
+    std::size_t ahead = in_end - in_pos;
+    if (ahead >= n || in_ended) return;
+    std::memmove(in_block, in_block + in_pos, ahead);
+    in_base += in_pos;
+    in_pos = 0;
+    in_end = ahead;
+    // A short count may be a pipe that has more to come; the next refill asks again.
+    errno = 0;
+    in_end += std::fread(in_block + ahead, 1, block_size - ahead, source);
+    if (std::ferror(source) && source_error == 0) source_error = errno;
 }
 
 void flush_block(OutBlock &out, std::FILE *stream) {
@@ -46,6 +64,7 @@ void flush_block(OutBlock &out, std::FILE *stream) {
         errno = 0;
         if (std::fwrite(out.data, 1, out.used, stream) != out.used && out.error == 0) out.error = errno;
     }
+    out.flushed += out.used;
     out.used = 0;
 }
 

@@ -32,11 +32,13 @@ extern int source_error;
 inline constexpr std::size_t block_size = std::size_t{1} << 16;  // bytes moved by one fread or fwrite
 
 // Reading source.  The bytes read ahead but not yet taken are
-// in_block[in_pos] to in_block[in_end - 1].
-extern unsigned char in_block[block_size];
+// in_block[in_pos] to in_block[in_end - 1].  One byte more is there, so
+// that a look at the byte after the last one read ahead stays in bounds.
+extern unsigned char in_block[block_size + 1];
 extern std::size_t in_pos;
 extern std::size_t in_end;
-extern bool in_ended;  // a read met the end of source or a read error; later reads meet it too
+extern bool in_ended;        // a read met the end of source or a read error; later reads meet it too
+extern std::size_t in_base;  // offset in source, since start_input(), of in_block[0]
 
 // Forgets anything read ahead from an earlier source.  Every converter calls
 // it first.
@@ -45,6 +47,13 @@ void start_input();
 // Reads the next block of source into in_block.  Returns false, and sets
 // in_ended, when nothing more could be read.
 bool refill_input();
+
+// Makes at least `n` bytes (n below block_size) readable from in_pos on
+// without a refill, or all that is left of source when fewer are, by moving
+// what is read ahead to the front of in_block and reading more behind it.
+// Unlike a refill it never sets in_ended: the end is met where a read needs
+// a byte that is not there, as before.
+void keep_ahead(std::size_t n);
 
 // The next byte of source, taken; EOF at its end.
 inline int get_byte() {
@@ -62,8 +71,9 @@ inline int peek_byte() {
 // Writing dest and console: bytes wait in a block until it is full or the
 // converter finishes.
 struct OutBlock {
-    std::size_t used;  // bytes waiting in data
-    int error;         // the reason the first failed write of the stream gave, from that call (0: none)
+    std::size_t used;     // bytes waiting in data
+    std::size_t flushed;  // bytes handed on before them, so flushed + used is the offset of the next byte
+    int error;            // the reason the first failed write of the stream gave, from that call (0: none)
     unsigned char data[block_size];
 };
 extern OutBlock dest_out;     // on its way to dest

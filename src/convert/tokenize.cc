@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "convert/escape.h"
 #include "convert/format.h"
 #include "convert/streams.h"
 #include "dialect/image.h"
@@ -13,10 +15,21 @@
 
 namespace vbconv {
 
+bool escape_mode = false;
+
 namespace {
 
 unsigned char line[256];           // one read of text, zero-terminated
 unsigned char tokenizedline[256];  // its body: never longer than the text, since a token replaces at least one byte
+
+// Escape mode reads a line whole, so it needs room for long ones.  Longer
+// lines than this can only hold bodies longer than a record, and are
+// errors.
+constexpr std::size_t max_line = block_size;
+unsigned char whole_line[max_line + 1];  // one line of text without its line end, zero-terminated
+unsigned char whole_body[max_line + 1];  // its body
+unsigned char decoded[max_line + 1];     // its text with each escape turned into a zero that stops the matcher
+unsigned char escape_value[max_line / escape_size + 1];  // the bytes of those escapes, in order
 
 constexpr bool is_space(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
@@ -27,6 +40,7 @@ enum ByteKind : unsigned char {
     quote_mark,      // opens or closes a string, and is copied
     colon,           // ends literal mode after DATA, and is copied
     starts_keyword,  // the matcher is asked here
+    foreign,         // 0x80 and up outside strings: copied, but an image reads it as a token
 };
 
 // The kinds of bytes in code, outside strings and literal text.  A keyword
@@ -36,15 +50,16 @@ enum ByteKind : unsigned char {
 // bytes of the spellings: the same answers from fewer questions.
 constexpr std::array<ByteKind, 256> code_kind = [] {
     std::array<ByteKind, 256> t{};
+    for (int c = 0x80; c <= 0xFF; ++c) t[c] = foreign;
     for (std::string_view k : keyword) t[static_cast<unsigned char>(k[0])] = starts_keyword;
     t[0x00] = t['\n'] = t['\r'] = ends_line;
     t[quote] = quote_mark;
     return t;
 }();
 
-// The kinds of bytes inside a string or literal text, where no keyword is
-// looked for: the long runs of plain text there are copied without a stop.
-constexpr std::array<ByteKind, 256> text_kind = [] {
+// The kinds of bytes inside a string, where no keyword is looked for: the
+// long runs of plain text there are copied without a stop.
+constexpr std::array<ByteKind, 256> string_kind = [] {
     std::array<ByteKind, 256> t{};
     t[0x00] = t['\n'] = t['\r'] = ends_line;
     t[quote] = quote_mark;
@@ -52,13 +67,106 @@ constexpr std::array<ByteKind, 256> text_kind = [] {
     return t;
 }();
 
+// Literal text after DATA or REM is outside strings, so a high byte there
+// is foreign as it is in code.
+constexpr std::array<ByteKind, 256> literal_kind = [] {
+    std::array<ByteKind, 256> t = string_kind;
+    for (int c = 0x80; c <= 0xFF; ++c) t[c] = foreign;
+    return t;
+}();
+
 // The bytes given a kind of their own above must start no spelling.
 constexpr bool no_spelling_starts_with_a_marked_byte() {
     for (std::string_view k : keyword)
-        if (k[0] == '\n' || k[0] == '\r' || k[0] == quote || k[0] == ':') return false;
+        if (k[0] == '\n' || k[0] == '\r' || k[0] == quote || k[0] == ':' || static_cast<unsigned char>(k[0]) >= 0x80)
+            return false;
     return true;
 }
 static_assert(no_spelling_starts_with_a_marked_byte());
+
+// The kinds of body bytes in code, for listing_comes_back: a token whose
+// spelling reads back for certain, and that starts no literal text, asks
+// for nothing more than a byte copied.
+constexpr std::array<ByteKind, 256> listed_code_kind = [] {
+    std::array<ByteKind, 256> t = code_kind;
+    for (int c = token_base; c <= token_last; ++c)
+        if (certain_spelling[c] && c != token_base + kw_data && c != token_base + kw_rem) t[c] = copied;
+    return t;
+}();
+
+// How many bytes of text the listing writes for a body byte in code.
+constexpr std::array<unsigned char, 256> listed_size = [] {
+    std::array<unsigned char, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[c] = c >= token_base && c <= token_last
+                   ? static_cast<unsigned char>(spelling(static_cast<unsigned char>(c)).size())
+                   : 1;
+    return t;
+}();
+
+// That shortcut holds only if no earlier spelling is taken for a later one
+// by itself: none is a prefix of a later one, nor matches one abbreviated.
+constexpr bool every_spelling_reads_back() {
+    for (int q = 0; q < keyword_count; ++q) {
+        std::string_view s = keyword[q];
+        for (int p = 0; p < q; ++p) {
+            std::string_view k = keyword[p];
+            std::size_t i = 0;
+            while (i < k.size() && i < s.size() && k[i] == s[i]) ++i;
+            if (i == 0) continue;
+            if (i == k.size()) return false;  // k is s, or a prefix of it
+            if (i < s.size() && (static_cast<unsigned char>(k[i]) ^ static_cast<unsigned char>(s[i])) == 0x20)
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(every_spelling_reads_back());
+
+// Where a line stands in the quote and literal rules; escape mode carries it
+// from one run of text to the next across the escapes.
+struct LineState {
+    bool in_string;
+    bool literal;     // after DATA or REM: text is copied as it stands
+    int literal_end;  // the byte that ends literal mode: ':' after DATA, none after REM
+};
+
+// Tokenizes `text` from where `state` stands up to the first 00, LF or CR
+// into `body`; returns the body bytes written and sets found.stop to the
+// offset of the byte that stopped it.
+int tokenize_run(const unsigned char *text, LineState &state, unsigned char *body, LineFindings &found) {
+    int pos = 0, len = 0;
+    bool in_string = state.in_string, literal = state.literal;
+    int literal_end = state.literal_end;
+    for (;;) {
+        const std::array<ByteKind, 256> &kinds = in_string ? string_kind : literal ? literal_kind : code_kind;
+        unsigned char b;
+        while (kinds[b = text[pos]] == copied) {
+            body[len++] = b;
+            ++pos;
+        }
+        ByteKind kind = kinds[b];
+        if (kind == ends_line) break;  // what follows a line end in the same read is dropped
+        if (kind == quote_mark) in_string = !in_string;
+        if (kind == colon && literal && literal_end == ':') literal = false;
+        if (kind == foreign) note_byte(found.foreign, b);
+        if (kind == starts_keyword) {
+            unsigned char p = match_keyword(text + pos);
+            if (p != no_match) {
+                body[len++] = static_cast<unsigned char>(p | token_base);
+                pos += kwlen;
+                if (p == kw_data) literal = true, literal_end = ':';
+                if (p == kw_rem) literal = true, literal_end = -1;
+                continue;
+            }
+        }
+        body[len++] = b;
+        ++pos;
+    }
+    state = {in_string, literal, literal_end};
+    found.stop = pos;
+    return len;
+}
 
 // Reads one line of source into `line`: at most max_read bytes, up to and
 // including its line end.  LF, CR LF and a lone CR each end a line; a CR LF
@@ -94,63 +202,85 @@ int read_line() {
     return n;
 }
 
-// Tokenizes the text of `line` from `pos` into tokenizedline; returns its length.
-int tokenize_body(int pos) {
-    int len = 0;
-    bool in_string = false;
-    bool literal = false;  // after DATA or REM: text is copied as it stands
-    int literal_end = -1;  // the byte that ends literal mode: ':' after DATA, none after REM
+// Escape mode's read: one whole line into whole_line, without its line end;
+// LF, CR LF and a lone CR each end a line, wherever they fall.  Returns the
+// length of the line, or -1 at the end of the input.  A line too long for
+// whole_line is read to its end all the same, and `overflow` is set.
+long read_whole_line(bool &overflow) {
+    std::size_t n = 0;
+    bool any = false;
+    overflow = false;
     for (;;) {
-        const std::array<ByteKind, 256> &kinds = in_string || literal ? text_kind : code_kind;
-        unsigned char b;
-        while (kinds[b = line[pos]] == copied) {
-            tokenizedline[len++] = b;
-            ++pos;
-        }
-        ByteKind kind = kinds[b];
-        if (kind == ends_line) break;  // what follows a line end in the same read is dropped
-        if (kind == quote_mark) in_string = !in_string;
-        if (kind == colon && literal && literal_end == ':') literal = false;
-        if (kind == starts_keyword) {
-            unsigned char p = match_keyword(line + pos);
-            if (p != no_match) {
-                tokenizedline[len++] = static_cast<unsigned char>(p | token_base);
-                pos += kwlen;
-                if (p == kw_data) literal = true, literal_end = ':';
-                if (p == kw_rem) literal = true, literal_end = -1;
-                continue;
-            }
-        }
-        tokenizedline[len++] = b;
-        ++pos;
+        if (in_pos == in_end && !refill_input()) break;
+        any = true;
+        const unsigned char *from = in_block + in_pos;
+        std::size_t avail = in_end - in_pos;
+        std::size_t take = avail;
+        if (const void *lf = std::memchr(from, '\n', take))
+            take = static_cast<std::size_t>(static_cast<const unsigned char *>(lf) - from);
+        if (const void *cr = std::memchr(from, '\r', take))
+            take = static_cast<std::size_t>(static_cast<const unsigned char *>(cr) - from);
+        std::size_t keep = std::min(take, max_line - n);
+        std::memcpy(whole_line + n, from, keep);
+        n += keep;
+        overflow |= keep < take;
+        in_pos += take;
+        if (take == avail) continue;
+        unsigned char end = from[take];
+        ++in_pos;
+        if (end == '\r' && peek_byte() == '\n') ++in_pos;
+        break;
     }
-    return len;
+    whole_line[n] = 0;
+    return any ? static_cast<long>(n) : -1;
 }
 
-void write_trace(std::int32_t number, int len) {
+// A UTF-8 byte-order mark, which some editors put at the start of a text.
+// Taken for text it would hide the first line number and end up in the
+// first body as three tokens.
+void skip_byte_order_mark() {
+    keep_ahead(3);
+    if (in_end - in_pos >= 3 && in_block[in_pos] == 0xEF && in_block[in_pos + 1] == 0xBB &&
+        in_block[in_pos + 2] == 0xBF)
+        in_pos += 3;
+}
+
+void write_trace(std::int32_t number, const unsigned char *body, int len) {
     constexpr char tail[] = " [NULL]\n";
     auto size = static_cast<std::size_t>(len);
+    if (console_is_terminal) {
+        // Token bytes and control bytes, shown as {$hh}: several bytes each.
+        char head[16];
+        int n = std::snprintf(head, sizeof head, "[%5d] ", number);
+        write_console(std::string_view(head, static_cast<std::size_t>(n)));
+        for (std::size_t i = 0; i < size; ++i) echo_byte(body[i]);
+        write_console(std::string_view(tail, 8));
+        end_console_line();
+        return;
+    }
+    if (size > block_size / 2) {  // only escape mode's overlong bodies, which are errors anyway
+        char head[16];
+        int n = std::snprintf(head, sizeof head, "[%5d] ", number);
+        write_console(std::string_view(head, static_cast<std::size_t>(n)));
+        write_block(console_out, console, body, size);
+        write_console(std::string_view(tail, 7));
+        write_console("\n");
+        end_console_line();
+        return;
+    }
     unsigned char *to = room_for(console_out, console, 1 + 11 + 2 + size + 8);
     std::size_t n = 0;
     to[n++] = '[';
     n += static_cast<std::size_t>(format_5d(reinterpret_cast<char *>(to + n), number));
     to[n++] = ']';
     to[n++] = ' ';
-    if (console_is_terminal) {
-        // Token bytes and control bytes, shown as {$hh}: several bytes each.
-        console_out.used += n;
-        for (std::size_t i = 0; i < size; ++i) echo_byte(tokenizedline[i]);
-        write_console(std::string_view(tail, 8));
-        end_console_line();
-        return;
-    }
-    std::memcpy(to + n, tokenizedline, size);
+    std::memcpy(to + n, body, size);
     n += size;
     std::memcpy(to + n, tail, 8);
     console_out.used += n + 8;
 }
 
-void write_record(unsigned link, std::int32_t number, int len) {
+void write_record(unsigned link, std::int32_t number, const unsigned char *body, int len) {
     auto n = static_cast<std::uint32_t>(number);
     auto size = static_cast<std::size_t>(len);
     unsigned char *to = room_for(dest_out, dest, 4 + size + 1);
@@ -158,9 +288,128 @@ void write_record(unsigned link, std::int32_t number, int len) {
     to[1] = static_cast<unsigned char>(link >> 8);
     to[2] = static_cast<unsigned char>(n);
     to[3] = static_cast<unsigned char>(n >> 8);
-    std::memcpy(to + 4, tokenizedline, size);
+    std::memcpy(to + 4, body, size);
     to[4 + size] = terminator;
     dest_out.used += 4 + size + 1;
+}
+
+// What runs from one record to the next: the numbers and the addresses, and
+// what the warnings compare against.
+struct Program {
+    std::int32_t number;  // the next line's number unless its text gives one
+    unsigned address;     // where the next record sits
+    long text_line;       // line of the text file being read, from 1
+    bool any_record;
+    unsigned last_stored;  // line number of the last record written
+};
+
+// Writes the record of a body of `len` bytes (1 or more) under the current
+// number, and warns about what the image makes of its number and address.
+void add_record(Program &prog, const unsigned char *body, int len) {
+    std::int32_t number = prog.number;
+    unsigned stored = static_cast<std::uint32_t>(number) & 0xFFFF;
+    long at = prog.text_line;
+    if (number < 0 || number > 0xFFFF)
+        warn_text(Warn::number_range, at, "line number %d is outside 0 to 65535: stored as %u", number, stored);
+    if (prog.any_record && stored <= prog.last_stored)
+        warn_text(Warn::not_ascending, at, "line number %u does not ascend (it follows line %u)", stored,
+                  prog.last_stored);
+    unsigned before = prog.address;
+    prog.address = next_address(before, static_cast<unsigned>(len));
+    if (before + static_cast<unsigned>(len) + record_overhead > 0xFFFF) {
+        if (ends_program(static_cast<unsigned char>(prog.address >> 8)))
+            warn_text(Warn::wrap, at,
+                      "the program passes the top of the 64 KB address space: this line's link wraps to $%04X, "
+                      "where a listing of the image stops",
+                      prog.address);
+        else
+            warn_text(Warn::wrap, at,
+                      "the program passes the top of the 64 KB address space: this line's link wraps to $%04X",
+                      prog.address);
+    }
+    write_record(prog.address, number, body, len);
+    prog.any_record = true;
+    prog.last_stored = stored;
+    prog.number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 10);
+}
+
+void warn_foreign(const LineFindings &found, long at) {
+    if (found.foreign.count == 0) return;
+    char sample[24];
+    if (found.foreign.count == 1)
+        warn_text(Warn::high_byte, at, "byte %s outside a string is kept, but an image reads it as a keyword token",
+                  sample_text(found.foreign, sample));
+    else
+        warn_text(Warn::high_byte, at,
+                  "%d bytes from $80 up outside strings are kept, but an image reads them as keyword tokens: %s",
+                  found.foreign.count, sample_text(found.foreign, sample));
+}
+
+void warn_nul(long at, long dropped) {
+    warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the %ld bytes after it are dropped", dropped);
+}
+
+// The default way: reads of at most max_read bytes, each a line of its own.
+void tokenize_reads(Program &prog) {
+    bool continues = false;  // this read continues a line that the read before split
+    for (int n; (n = read_line()) > 0;) {
+        int pos = scan_line_number(line, prog.number);
+        LineFindings found{};
+        int len = tokenize_line_text(line + pos, tokenizedline, found);
+        write_trace(prog.number, tokenizedline, len);
+
+        unsigned char last = line[n - 1];
+        int line_end = last == '\n' ? (n >= 2 && line[n - 2] == '\r' ? 2 : 1) : last == '\r' ? 1 : 0;
+        if (continues && n > line_end) {
+            if (len > 0)
+                warn_text(Warn::split, prog.text_line,
+                          "line is longer than one read (%d bytes) and is split: the rest became line %d; "
+                          "--escape reads lines whole",
+                          max_read, prog.number);
+            else
+                warn_text(Warn::split, prog.text_line,
+                          "line is longer than one read (%d bytes) and is split: the rest made no record; "
+                          "--escape reads lines whole",
+                          max_read);
+        }
+        int stop = pos + found.stop;
+        if (stop < n && line[stop] == 0) warn_nul(prog.text_line, n - line_end - stop - 1);
+        warn_foreign(found, prog.text_line);
+        if (len > 0) add_record(prog, tokenizedline, len);
+
+        continues = line_end == 0 && n == max_read;
+        // A CR that fills a read leaves its LF to a read of its own, which
+        // still belongs to this line of the file.
+        bool lf_follows = last == '\r' && n == max_read && peek_byte() == '\n';
+        if (line_end != 0 && !lf_follows) ++prog.text_line;
+    }
+}
+
+// Escape mode: whole lines, with escapes.
+void tokenize_lines(Program &prog) {
+    bool overflow;
+    for (long n; (n = read_whole_line(overflow)) >= 0; ++prog.text_line) {
+        if (overflow) {
+            error_text(Warn::body_overflow, prog.text_line,
+                       "line is longer than %zu bytes: its body cannot fit a record (%d bytes at most)", max_line,
+                       max_body);
+            continue;
+        }
+        int pos = scan_line_number(whole_line, prog.number);
+        LineFindings found{};
+        int len = tokenize_escaped_text(whole_line + pos, static_cast<std::size_t>(n - pos), whole_body, found);
+        write_trace(prog.number, whole_body, len);
+        if (pos + found.stop < n) warn_nul(prog.text_line, n - pos - found.stop - 1);
+        warn_foreign(found, prog.text_line);
+        if (found.zero_escape)
+            error_text(Warn::zero_escape, prog.text_line,
+                       "{$00} stands for a zero byte, which no body can hold; write a '{' as {$7B}");
+        else if (len > max_body)
+            error_text(Warn::body_overflow, prog.text_line,
+                       "the body is %d bytes long and cannot fit a record (%d bytes at most)", len, max_body);
+        else if (len > 0)
+            add_record(prog, whole_body, len);
+    }
 }
 
 }  // namespace
@@ -177,21 +426,110 @@ int scan_line_number(const unsigned char *text, std::int32_t &number) {
     return i;
 }
 
+int tokenize_line_text(const unsigned char *text, unsigned char *body, LineFindings &found) {
+    int pos = 0;
+    while (is_space(text[pos])) ++pos;
+    LineState state{false, false, -1};
+    int len = tokenize_run(text + pos, state, body, found);
+    found.stop += pos;
+    return len;
+}
+
+int tokenize_escaped_text(const unsigned char *text, std::size_t len, unsigned char *body, LineFindings &found) {
+    std::size_t pos = 0;
+    while (pos < len && is_space(text[pos])) ++pos;
+    // Each escape becomes a zero, where the matcher stops as it does at the
+    // end of a text; its byte waits in escape_value.
+    std::size_t n = 0, escapes = 0;
+    for (; pos < len && text[pos] != 0; ++n) {
+        unsigned char byte;
+        if (read_escape(text + pos, len - pos, byte)) {
+            if (byte == 0) found.zero_escape = true;
+            decoded[n] = 0;
+            escape_value[escapes++] = byte;
+            pos += escape_size;
+        } else {
+            decoded[n] = text[pos++];
+        }
+    }
+    decoded[n] = 0;
+    found.stop = static_cast<int>(pos);  // a raw zero byte, or the end
+
+    LineState state{false, false, -1};
+    LineFindings run{};
+    int out = 0;
+    std::size_t at = 0, next_escape = 0;
+    for (;;) {
+        out += tokenize_run(decoded + at, state, body + out, run);
+        at += static_cast<std::size_t>(run.stop);
+        if (at == n) break;
+        body[out++] = escape_value[next_escape++];
+        ++at;
+    }
+    found.foreign = run.foreign;
+    return out;
+}
+
+bool listing_comes_back(const unsigned char *text, const unsigned char *body, std::size_t n) {
+    // The tokenizer skips white space first, and would lose it.
+    if (n == 0 || is_space(body[0])) return n == 0;
+    bool in_string = false, literal = false;
+    int literal_end = -1;
+    std::size_t i = 0, at = 0;  // body[i] is listed at text[at]
+    for (;; ++i) {
+        if (in_string && !literal) {  // only the closing quote matters here
+            const void *end = std::memchr(body + i, quote, n - i);
+            std::size_t to =
+                end != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char *>(end) - body) : n;
+            at += to - i;
+            i = to;
+        }
+        const std::array<ByteKind, 256> &kinds = in_string ? string_kind : literal ? literal_kind : listed_code_kind;
+        unsigned char b;
+        while (kinds[b = body[i]] == copied) {  // the terminator after the body stops it
+            at += listed_size[b];
+            ++i;
+        }
+        switch (kinds[b]) {
+            case ends_line:  // the terminator, or a line end that a listing without losses does not hold
+                return i == n;
+            case quote_mark:
+                in_string = !in_string;
+                ++at;
+                break;
+            case colon:
+                if (literal && literal_end == ':') literal = false;
+                ++at;
+                break;
+            case starts_keyword:  // a byte listed as itself, where the tokenizer asks the matcher
+                if (has_pair(may_begin_keyword, text[at], text[at + 1]) && match_keyword(text + at) != no_match)
+                    return false;
+                ++at;
+                break;
+            case foreign:  // a token that may not read back, or that starts literal text
+                if (literal || b > token_last) return false;
+                if (!certain_spelling[b] &&
+                    (match_keyword(text + at) != b - token_base || kwlen != static_cast<int>(spelling(b).size())))
+                    return false;
+                if (b == token_base + kw_data) literal = true, literal_end = ':';
+                if (b == token_base + kw_rem) literal = true, literal_end = -1;
+                at += spelling(b).size();
+                break;
+            default:
+                return false;
+        }
+    }
+}
+
 void p_tokenize(unsigned start_address) {
     start_input();
+    skip_byte_order_mark();
     put_dest(lead_byte);
-    std::int32_t number = 10;
-    unsigned address = start_address;
-    while (read_line() > 0) {
-        int pos = scan_line_number(line, number);
-        while (is_space(line[pos])) ++pos;
-        int len = tokenize_body(pos);
-        write_trace(number, len);
-        if (len == 0) continue;  // a blank or number-only line makes no record
-        address = next_address(address, static_cast<unsigned>(len));
-        write_record(address, number, len);
-        number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 10);
-    }
+    Program prog{10, start_address, 1, false, 0};
+    if (escape_mode)
+        tokenize_lines(prog);
+    else
+        tokenize_reads(prog);
     put_dest(0x00);  // the end marker: a link of zero
     put_dest(0x00);
     finish_output();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace vbconv {
@@ -52,6 +53,37 @@ inline constexpr std::string_view operator_starts = "+-*/^>=<";
 
 // Spelling of a token byte from 0x80 to 0xF5.
 constexpr std::string_view spelling(unsigned char token) { return keyword[token - token_base]; }
+
+// A set of pairs of bytes.
+struct PairSet {
+    std::uint64_t bits[256 * 256 / 64];  // bit (a << 8 | b) for each pair in the set
+};
+
+// Whether the pair a, b is in `set`.
+constexpr bool has_pair(const PairSet &set, unsigned a, unsigned b) {
+    return (set.bits[(a << 8 | b) >> 6] >> (b & 63) & 1) != 0;
+}
+
+// Puts the pair a, b in `set`.
+constexpr void add_pair(PairSet &set, unsigned a, unsigned b) {
+    set.bits[(a << 8 | b) >> 6] |= std::uint64_t{1} << (b & 63);
+}
+
+// The pairs a, b with which a keyword can begin: one of the single byte a,
+// or one whose second byte is b, or b with bit 0x20 flipped (an
+// abbreviation).  At text that begins with any other pair the matcher is
+// sure to find nothing.
+inline constexpr PairSet may_begin_keyword = [] {
+    PairSet set{};
+    for (std::string_view k : keyword) {
+        auto a = static_cast<unsigned char>(k[0]);
+        for (unsigned b = 0; b < 256; ++b)
+            if (k.size() == 1 || b == static_cast<unsigned char>(k[1]) ||
+                (b ^ 0x20) == static_cast<unsigned char>(k[1]))
+                add_pair(set, a, b);
+    }
+    return set;
+}();
 
 // Number of text bytes covered by the last match of sstrcmp: the full
 // spelling, or the abbreviation including its case-flipped byte.  1 when

@@ -9,10 +9,12 @@
 #include <cstring>
 #include <vector>
 
+#include "convert/escape.h"
 #include "convert/expand.h"
 #include "convert/filter.h"
 #include "convert/streams.h"
 #include "convert/tokenize.h"
+#include "convert/warn.h"
 #include "dialect/image.h"
 #include "driver/files.h"
 #include "driver/version.h"
@@ -63,7 +65,12 @@ constexpr const char *ml_notice = "\r\n*** Machine language part skipped. ***\r\
 constexpr const char *stdin_name = "standard input";
 
 // What handling one file came to.
-enum class Outcome { converted, skipped, failed };
+enum class Outcome {
+    converted,  // and nothing to say
+    warned,     // converted, with warnings under --strict, or findings of --check
+    skipped,    // left alone, with a message
+    failed,     // a failure that stops the run
+};
 
 // One file of the run, from its name to its output.
 struct Job {
@@ -78,6 +85,7 @@ struct Job {
 Options options;
 bool console_quiet;  // nothing but a conversion itself goes to standard output
 bool stderr_is_terminal;
+bool listed_image;                    // the current file was listed as a program image, not filtered as plain text
 std::vector<FileId> inputs_of_run;    // every file named, as found before the first was handled
 std::vector<FileId> outputs_written;  // every output this run has completed
 FileId stdout_id;                     // what standard output leads to, if it is a plain file
@@ -200,6 +208,8 @@ void convert_basic() {
         return;
     }
     (void)getc_unlocked(source);  // the lead byte is consumed here
+    image_lead = c;
+    listed_image = true;
     if (p_expand() != 0 && dest != nullptr) std::fputs(ml_notice, dest);
 }
 
@@ -291,8 +301,8 @@ void close_source(const Job &job) {
 
 // Closes both streams of a conversion that ran, reports what went wrong
 // reading or writing them, and keeps the output only when all went well.
-Outcome finish(Job &job) {
-    Outcome outcome = Outcome::converted;
+Outcome finish(Job &job, bool converter_failed) {
+    Outcome outcome = converter_failed ? Outcome::failed : Outcome::converted;
     if (std::ferror(source)) {
         complain("vbconv: %s: read error: %s\n", err_name(job.in_name).c_str(), reason(source_error));
         outcome = Outcome::failed;
@@ -335,6 +345,19 @@ void announce(const Job &job) {
     std::fprintf(stdout, "converted to: %s\n\n", shown(job.out_name, console_is_terminal).c_str());
 }
 
+// Says on standard output what --check found in one file: "NAME: ok", or
+// how many warnings it gave and whether its listing would come back.
+void report_check(const Job &job, int warnings, bool differs) {
+    std::string name = shown(job.in_name, console_is_terminal);
+    if (warnings == 0 && !differs) {
+        std::printf("%s: ok\n", name.c_str());
+        return;
+    }
+    std::printf("%s: %d warning%s", name.c_str(), warnings, warnings == 1 ? "" : "s");
+    if (differs) std::printf("; its listing would not come back as the same image: %s", image_difference);
+    std::printf("\n");
+}
+
 // Handles the file `name`, from its name to its output.
 Outcome handle(const char *name) {
     Job job;
@@ -356,14 +379,23 @@ Outcome handle(const char *name) {
         return opened;
     }
     source_error = 0;
+    listed_image = false;
+    std::string warn_name = err_name(job.in_name);  // held by the warnings until they end
+    warnings_begin(warn_name.c_str());
     if (job.direction == Direction::text_to_basic)
         p_tokenize(load_address);
     else
         convert_basic();
-    Outcome outcome = finish(job);
-    if (options.check && outcome == Outcome::converted)
-        std::printf("%s: ok\n", shown(job.in_name, console_is_terminal).c_str());
-    return outcome;
+    int warnings = warnings_end();
+    // A conversion that met an error (escape mode's line that no record
+    // holds) has said so; its output is not kept.
+    Outcome outcome = finish(job, file_errors() != 0);
+    if (outcome != Outcome::converted) return outcome;
+    bool differs = listed_image && !image_comes_back;
+    if (options.check) report_check(job, warnings, differs);
+    return warnings > 0 && (options.strict || options.check) ? Outcome::warned
+           : options.check && differs                        ? Outcome::warned
+                                                             : Outcome::converted;
 }
 
 // Flushes standard output; a reader that went away early (a closed pipe)
@@ -440,6 +472,7 @@ int run(int argc, char **argv) {
     stderr_is_terminal = is_terminal(stderr);
     console_quiet = options.quiet || options.check || data_to_stdout;
     console = console_quiet ? nullptr : stdout;
+    escape_mode = options.escape;
 
     if (options.version) {
         std::fputs(version, stdout);
@@ -458,17 +491,18 @@ int run(int argc, char **argv) {
 
     if (!console_quiet) std::fputs(banner, stdout);
     note_inputs();
-    int status = exit_ok;
+    bool skipped = false, warned = false;
     for (int n = options.file_count - 1; n >= 0; --n) {
         Outcome outcome = handle(options.files[n]);
         if (outcome == Outcome::failed) {
             finish_console();
             return exit_failure;
         }
-        if (outcome == Outcome::skipped) status = exit_skipped;
+        skipped |= outcome == Outcome::skipped;
+        warned |= outcome == Outcome::warned;
     }
     if (!finish_console()) return exit_failure;
-    return status;
+    return skipped ? exit_skipped : warned ? exit_findings : exit_ok;
 }
 
 }  // namespace vbconv
