@@ -123,3 +123,13 @@ TEST(Files, AReaderThatGoesAwayEndsTheConversionQuietly) {
     EXPECT_EQ(r.status, vbtest::windows_build() ? vbconv::exit_failure : 128 + SIGPIPE);
     EXPECT_EQ(r.err, "");
 }
+
+// The null device is written in place: there is no file to replace, and no
+// temporary file is left beside it.
+TEST(Files, TheNullDeviceIsWrittenInPlace) {
+    vbtest::Scratch s;
+    write_file(s.path("a.bas"), hi_image());
+    vbtest::Run r = run_vbconv(s.dir, {"-o", vbtest::windows_build() ? "NUL" : "/dev/null", "a.bas"});
+    EXPECT_EQ(r.status, vbconv::exit_ok) << r.err;
+    EXPECT_EQ(vbtest::names_in(s.dir), std::vector<std::string>{"a.bas"});
+}
