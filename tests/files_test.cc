@@ -1,7 +1,10 @@
 // What holds for the files of a run on every system vbconv is built for,
 // Windows under Wine included: names in any script, names that differ only
-// in case, outputs that exist already.
+// in case, outputs that exist already, binary standard streams, patterns,
+// and a reader that goes away.
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include "driver/driver.h"
 #include "support.h"
@@ -42,6 +45,9 @@ TEST(Files, InputsSurviveNamesThatDifferOnlyInCase) {
     write_file(s.path("p.bas"), hi_image());
     write_file(s.path("P.txt"), "20 END\n");
     vbtest::Run r = run_vbconv(s.dir, {"p.bas", "P.txt"});
+    if (vbtest::windows_build()) {
+        EXPECT_EQ(r.status, vbconv::exit_skipped);  // its file systems ignore case
+    }
     EXPECT_EQ(read_file(s.path("p.bas")), hi_image());
     EXPECT_EQ(read_file(s.path("P.txt")), "20 END\n");
     if (r.status == vbconv::exit_ok) {  // the file system heeds case
@@ -64,4 +70,66 @@ TEST(Files, ExistingOutputsAreReplacedWhole) {
     EXPECT_EQ(r.status, vbconv::exit_ok) << r.err;
     EXPECT_EQ(read_file(s.path("A.TXT")), hi_listing);
     EXPECT_EQ(read_file(s.path("B.BAS")), hi_image());
+}
+
+// Text mode would add a CR before each LF written, drop the CR of CR LF read,
+// and end the input at 0x1A.  The image holds all three (line 2573 is 0D 0A).
+TEST(Files, StandardStreamsAreBinary) {
+    vbtest::Scratch s;
+    const std::string listing = "10 PRINT \"\x1A\"\r\n2573 REM\r\n";
+    const std::string image = vbtest::tokenize(listing).dest;
+    struct Case {
+        std::vector<std::string> args;
+        std::string in, out;
+    } cases[] = {
+        {{"--to-basic", "-"}, listing, image},
+        {{"--to-text", "-"}, image, vbtest::expand(image.substr(1)).dest},
+    };
+    for (const Case &c : cases) {
+        vbtest::Streams streams;
+        streams.in = c.in;
+        vbtest::Run r = run_vbconv(s.dir, c.args, streams);
+        EXPECT_EQ(r.status, vbconv::exit_ok) << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+    }
+}
+
+// Command Prompt and PowerShell hand a pattern to the program, which expands
+// it; a POSIX shell expands it itself, and a pattern reaching vbconv is a name.
+TEST(Files, PatternsAreExpandedWhereTheShellLeavesThem) {
+    vbtest::Scratch s;
+    write_file(s.path("a.bas"), hi_image());
+    write_file(s.path("B.BAS"), hi_image());
+    vbtest::Run r = run_vbconv(s.dir, {"-q", "*.bas"});
+    if (vbtest::windows_build()) {
+        EXPECT_EQ(r.status, vbconv::exit_ok) << r.err;
+        EXPECT_EQ(read_file(s.path("a.TXT")), hi_listing);
+        EXPECT_EQ(read_file(s.path("B.TXT")), hi_listing);
+    } else {
+        EXPECT_EQ(r.status, vbconv::exit_failure);
+        EXPECT_EQ(r.err, "Can't open input file *.bas\n");
+    }
+    r = run_vbconv(s.dir, {"-q", "z*.bas"});  // matching nothing, it stays as it is
+    EXPECT_EQ(r.status, vbconv::exit_failure);
+    EXPECT_EQ(r.err, "Can't open input file z*.bas\n");
+}
+
+// A conversion to standard output ends as a filter does when its reader goes
+// away: quietly, by SIGPIPE, or where there is none (Windows) with status 1.
+TEST(Files, AReaderThatGoesAwayEndsTheConversionQuietly) {
+    vbtest::Scratch s;
+    write_file(s.path("A.bas"), hi_image());
+    vbtest::Run r = run_vbconv(s.dir, {"-o", "-", "A.bas"}, vbtest::Stdout::closed_pipe);
+    EXPECT_EQ(r.status, vbtest::windows_build() ? vbconv::exit_failure : 128 + SIGPIPE);
+    EXPECT_EQ(r.err, "");
+}
+
+// The null device is written in place: there is no file to replace, and no
+// temporary file is left beside it.
+TEST(Files, TheNullDeviceIsWrittenInPlace) {
+    vbtest::Scratch s;
+    write_file(s.path("a.bas"), hi_image());
+    vbtest::Run r = run_vbconv(s.dir, {"-o", vbtest::windows_build() ? "NUL" : "/dev/null", "a.bas"});
+    EXPECT_EQ(r.status, vbconv::exit_ok) << r.err;
+    EXPECT_EQ(vbtest::names_in(s.dir), std::vector<std::string>{"a.bas"});
 }

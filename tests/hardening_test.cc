@@ -88,10 +88,11 @@ TEST(Hardening, ConsoleThatGoesAwayCostsOnlyTheEcho) {
     for (std::string line; std::getline(err, line);) EXPECT_NE(line.find(": warning: "), std::string::npos) << line;
     EXPECT_EQ(read_file(s.path("big.BAS")), vbtest::tokenize(text).dest);
 
-    write_file(s.path("big.bas"), read_file(s.path("big.BAS")));
-    r = run_vbconv(s.dir, {"big.bas"}, vbtest::Stdout::closed_pipe);
+    // Named apart from big.txt, which is big.TXT where case is ignored.
+    write_file(s.path("image.bas"), read_file(s.path("big.BAS")));
+    r = run_vbconv(s.dir, {"image.bas"}, vbtest::Stdout::closed_pipe);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(s.path("big.TXT")), vbtest::expand(read_file(s.path("big.bas")).substr(1)).dest);
+    EXPECT_EQ(read_file(s.path("image.TXT")), vbtest::expand(read_file(s.path("image.bas")).substr(1)).dest);
 }
 
 TEST(Hardening, ConsoleThatCannotBeWrittenIsReported) {
@@ -101,6 +102,10 @@ TEST(Hardening, ConsoleThatCannotBeWrittenIsReported) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "vbconv: standard output: write error: No space left on device\n");
     EXPECT_EQ(read_file(s.path("A.TXT")), hi_listing);
+    // Said once, also where the conversion itself goes there.
+    r = run_vbconv(s.dir, {"A.bas", "-o", "-"}, vbtest::Stdout::full);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vbconv: standard output: write error: No space left on device\n");
 }
 
 TEST(Hardening, OddNamesAreJustNames) {

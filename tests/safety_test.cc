@@ -2,7 +2,6 @@
 // a console redirected into an output, outputs that are inputs or are
 // written twice, failures and signals half way, links, permissions, or bytes
 // that drive a terminal.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -20,24 +19,13 @@ using vbtest::exists;
 using vbtest::hi_image;
 using vbtest::hi_listing;
 using vbtest::image;
+using vbtest::names_in;
 using vbtest::read_file;
 using vbtest::run_vbconv;
 using vbtest::tok;
 using vbtest::write_file;
 
 namespace {
-
-// Names in folder `dir`, hidden ones included, sorted.
-std::vector<std::string> names_in(const std::string &dir) {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::string big_listing() {
     std::string text;
@@ -134,12 +122,19 @@ TEST(Safety, AFailedOrInterruptedConversionKeepsTheOldOutput) {
     write_file(s.path("x.BAS"), hi_image());
     vbtest::Run r = run_vbconv(s.dir, {"x.txt"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vbconv: x.txt: read error: Input/output error\n");
+    if (vbtest::windows_build()) {  // where Wine words the failure its own way
+        EXPECT_EQ(r.err.rfind("vbconv: x.txt: read error: ", 0), 0u) << r.err;
+    } else {
+        EXPECT_EQ(r.err, "vbconv: x.txt: read error: Input/output error\n");
+    }
     EXPECT_EQ(read_file(s.path("x.BAS")), hi_image());
     EXPECT_EQ(names_in(s.dir), (std::vector<std::string>{"x.BAS", "x.txt"}));
 
-    // Signalled while the echo waits on a full pipe, with half the image written.
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    // Signalled while the echo waits on a full pipe, with half the image
+    // written.  Windows knows only Ctrl-C, which Wine makes of SIGINT.
+    std::vector<int> signals = {SIGTERM, SIGINT, SIGHUP};
+    if (vbtest::windows_build()) signals = {SIGINT};
+    for (int sig : signals) {
         vbtest::Scratch t;
         write_file(t.path("big.txt"), big_listing());
         write_file(t.path("big.BAS"), hi_image());
@@ -151,7 +146,7 @@ TEST(Safety, AFailedOrInterruptedConversionKeepsTheOldOutput) {
             kill(pid, sig);
         };
         r = run_vbconv(t.dir, {"big.txt"}, blocked);
-        EXPECT_EQ(r.status, 128 + sig);
+        EXPECT_EQ(r.status, vbtest::windows_build() ? vbtest::ctrl_c_status : 128 + sig);
         EXPECT_EQ(read_file(t.path("big.BAS")), hi_image());
         EXPECT_EQ(names_in(t.dir), (std::vector<std::string>{"big.BAS", "big.txt"}));
     }

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -141,6 +142,20 @@ std::vector<std::string> command_line(const std::vector<std::string> &args) {
 }
 
 }  // namespace
+
+bool windows_build() {
+    const char *command = std::getenv("VBCONV_TEST_CMD");
+    return command != nullptr && std::string_view(command).find(".exe") != std::string_view::npos;
+}
+
+std::vector<std::string> names_in(const std::string &dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, Stdout stdout_to) {
     Streams streams;

@@ -76,4 +76,15 @@ struct Streams {
 };
 Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, const Streams &streams);
 
+// True when the program under test is a Windows build ($VBCONV_TEST_CMD runs
+// a .exe), whose file system ignores case and which has no signals but Ctrl-C.
+bool windows_build();
+
+// The status a POSIX parent sees when Ctrl-C ends a Windows program: the low
+// byte of 0xC000013A.
+inline constexpr int ctrl_c_status = 0x3A;
+
+// Names in folder `dir`, hidden ones included, sorted.
+std::vector<std::string> names_in(const std::string &dir);
+
 }  // namespace vbtest

@@ -116,7 +116,7 @@ int stdout_error;  // the reason the first failed flush of standard output gave,
 
 void flush_stdout() {
     errno = 0;
-    if (std::fflush(stdout) != 0 && stdout_error == 0) stdout_error = errno;
+    if (std::fflush(stdout) != 0 && stdout_error == 0) stdout_error = write_error(stdout, errno);
 }
 
 // Writes a diagnostic to standard error, after whatever standard output holds
@@ -142,13 +142,13 @@ bool ends_with_nocase(std::string_view name, std::string_view ext) {
     return true;
 }
 
-bool is_separator(char c) {
 #ifdef _WIN32
-    return c == '/' || c == '\\' || c == ':';
+bool is_separator(char c) { return c == '/' || c == '\\' || c == ':'; }
+constexpr bool folders_open = false;  // fopen refuses a folder (EACCES)
 #else
-    return c == '/';
+bool is_separator(char c) { return c == '/'; }
+constexpr bool folders_open = true;  // fopen reads a folder; the reads fail
 #endif
-}
 
 // The last component of a path.
 std::string_view base_name(std::string_view path) {
@@ -201,13 +201,13 @@ const char *check_outputs() {
 // Tells a program image (lead byte 0x00 or 0x01, or nothing at all) from
 // plain text and runs the matching converter.
 void convert_basic() {
-    int c = getc_unlocked(source);
+    int c = std::getc(source);
     if (c != EOF) ungetc(c, source);
     if (c != EOF && c != lead_byte && c != alt_lead_byte) {
         pet_2_asc();
         return;
     }
-    (void)getc_unlocked(source);  // the lead byte is consumed here
+    (void)std::getc(source);  // the lead byte is consumed here
     image_lead = c;
     listed_image = true;
     if (p_expand() != 0 && dest != nullptr) std::fputs(ml_notice, dest);
@@ -260,14 +260,14 @@ Outcome open_source(const Job &job) {
         return Outcome::converted;
     }
     source = std::fopen(job.in_name, "rb");
-    if (source == nullptr) {
-        complain("Can't open input file %s\n", err_name(job.in_name).c_str());
+    // A folder opens for reading on POSIX systems, and fails to open on
+    // Windows; either way it is caught here, before any output is opened.
+    if ((source != nullptr || !folders_open) && is_directory(job.in_name)) {
+        complain("vbconv: %s: read error: %s\n", err_name(job.in_name).c_str(), reason(EISDIR));
         return Outcome::failed;
     }
-    // A folder opens for reading on some systems; it is caught here, before
-    // any output is opened for it.
-    if (is_directory(job.in_name)) {
-        complain("vbconv: %s: read error: %s\n", err_name(job.in_name).c_str(), reason(EISDIR));
+    if (source == nullptr) {
+        complain("Can't open input file %s\n", err_name(job.in_name).c_str());
         return Outcome::failed;
     }
     return Outcome::converted;
@@ -310,19 +310,15 @@ Outcome finish(Job &job, bool converter_failed) {
     close_source(job);
     if (dest == nullptr) return outcome;
 
-    int write_err = std::ferror(dest) ? dest_out.error : 0;
+    int write_err = std::ferror(dest) ? write_error(dest, dest_out.error) : 0;
     bool write_failed = std::ferror(dest) != 0;
     if (job.to_stdout) {
+        // Standard output's failure stops the run, and finish_console, which
+        // the run calls next, reports it once: a reader that went away, as
+        // quietly as a filter's does.
+        if (write_failed && stdout_error == 0) stdout_error = write_err;
         flush_stdout();
-        if (!write_failed && std::ferror(stdout)) {
-            write_failed = true;
-            write_err = stdout_error;
-        }
-        if (write_failed && outcome == Outcome::converted) {
-            complain("vbconv: standard output: write error: %s\n", reason(write_err));
-            outcome = Outcome::failed;
-        }
-        return outcome;
+        return std::ferror(stdout) ? Outcome::failed : outcome;
     }
     if (outcome != Outcome::converted || write_failed) {
         discard_output(dest, job.replacing);
@@ -402,7 +398,7 @@ Outcome handle(const char *name) {
 // costs only the echo, any other failure is reported.  True when all is well.
 bool finish_console() {
     flush_stdout();
-    int err = console_out.error != 0 ? console_out.error : stdout_error;
+    int err = console_out.error != 0 ? write_error(stdout, console_out.error) : stdout_error;
     if (!std::ferror(stdout) || err == EPIPE) return true;
     std::fprintf(stderr, "vbconv: standard output: write error: %s\n", reason(err));
     return false;

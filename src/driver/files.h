@@ -13,15 +13,16 @@ namespace vbconv {
 // names with the same identity are one file (a link, or another case of the
 // name on a file system that ignores case).
 struct FileId {
-    std::uint64_t volume = 0;  // the device, or the volume
-    std::uint64_t index = 0;   // the inode, or the file index
-    bool known = false;        // false: no such file, or it could not be asked
-    bool regular = false;      // a plain file: not a folder, a device or a pipe
+    std::uint64_t volume = 0;      // the device, or the volume
+    std::uint64_t index = 0;       // the inode, or the file index
+    std::uint64_t index_high = 0;  // the rest of a 128-bit file index (ReFS), else 0
+    bool known = false;            // false: no such file, or it could not be asked
+    bool regular = false;          // a plain file: not a folder, a device or a pipe
 };
 
 // True when both identities are known and are the same file.
 inline bool same_file(const FileId &a, const FileId &b) {
-    return a.known && b.known && a.volume == b.volume && a.index == b.index;
+    return a.known && b.known && a.volume == b.volume && a.index == b.index && a.index_high == b.index_high;
 }
 
 FileId id_of(const char *path);       // the file a name leads to, following links
@@ -39,6 +40,11 @@ void guard_standard_streams();
 // ended by a signal (`ends` true: the classic filter's quiet end) or sees
 // its writes fail (false: the files of the run are still written whole).
 void broken_pipe_ends_process(bool ends);
+
+// The reason to report for a failed write to `stream`, from the errno of the
+// failing call: EPIPE where the stream is a pipe whose reader went away,
+// however the system words it.
+int write_error(std::FILE *stream, int err);
 
 // How an output is written.
 enum class Replacing {

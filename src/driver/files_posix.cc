@@ -110,6 +110,8 @@ void guard_standard_streams() {
 
 void broken_pipe_ends_process(bool ends) { std::signal(SIGPIPE, ends ? SIG_DFL : SIG_IGN); }
 
+int write_error(std::FILE *, int err) { return err; }
+
 std::FILE *open_output(const char *path, std::FILE *input, Replacing &how, int &err) {
     struct stat st;
     bool exists = stat(path, &st) == 0;
