@@ -13,6 +13,14 @@
 
 #include <cstdio>
 
+// Checks a function's printf format and arguments.  MinGW's C99 printf,
+// which the Windows build uses, is checked as the GNU one.
+#ifdef __MINGW32__
+#define VBCONV_PRINTF(string, first) __attribute__((format(gnu_printf, string, first)))
+#else
+#define VBCONV_PRINTF(string, first) __attribute__((format(printf, string, first)))
+#endif
+
 namespace vbconv {
 
 extern std::FILE *warn_stream;  // where warnings and errors go: standard error unless pointed elsewhere
@@ -67,16 +75,16 @@ enum class Warn : unsigned char {
 };
 
 // NAME:L: warning: ... for text line `line`.
-void warn_text(Warn kind, long line, const char *format, ...) __attribute__((format(printf, 3, 4)));
+void warn_text(Warn kind, long line, const char *format, ...) VBCONV_PRINTF(3, 4);
 
 // NAME: line N: warning: ... for BASIC line `number`.
-void warn_line(Warn kind, unsigned number, const char *format, ...) __attribute__((format(printf, 3, 4)));
+void warn_line(Warn kind, unsigned number, const char *format, ...) VBCONV_PRINTF(3, 4);
 
 // NAME: warning: ... where no line applies.
-void warn_file(Warn kind, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void warn_file(Warn kind, const char *format, ...) VBCONV_PRINTF(2, 3);
 
 // NAME:L: error: ... for text line `line`; counts toward file_errors().
-void error_text(Warn kind, long line, const char *format, ...) __attribute__((format(printf, 3, 4)));
+void error_text(Warn kind, long line, const char *format, ...) VBCONV_PRINTF(3, 4);
 
 // The bytes a warning is about: how many, and the first few as examples.
 struct ByteSample {
