@@ -73,6 +73,11 @@ inline unsigned any_of_mask(const unsigned char *p, char a, char b, char c, char
 // Bytes from 0x80 up.
 inline unsigned high_mask(const unsigned char *p) { return to_mask(load16(p)); }
 
+// Bytes equal to c.
+inline unsigned byte_mask(const unsigned char *p, char c) {
+    return to_mask(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8(c)));
+}
+
 // Copies 16 bytes from `from` to `to`.
 inline void copy16(unsigned char *to, const unsigned char *from) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(to), load16(from));
@@ -107,6 +112,12 @@ inline unsigned any_of_mask(const unsigned char *p, char a, char b, char c, char
 inline unsigned high_mask(const unsigned char *p) {
     unsigned m = 0;
     for (int i = 0; i < scan_width; ++i) m |= unsigned{p[i] >= 0x80} << i;
+    return m;
+}
+
+inline unsigned byte_mask(const unsigned char *p, char c) {
+    unsigned m = 0;
+    for (int i = 0; i < scan_width; ++i) m |= unsigned{static_cast<char>(p[i]) == c} << i;
     return m;
 }
 
