@@ -607,18 +607,20 @@ inline int list_body(int c, Line &l, std::uint64_t &wait_count) {
     // by the fast loop without one.
     bool fast = console == nullptr || !console_is_terminal;
     while (c != EOF && c != 0) {
+        if (fast && s.budget == 0) {
+            --in_pos;  // the byte is given back, for the fast loop to list if it can
+            if (console != nullptr)
+                list_fast<true>(s);
+            else
+                list_fast<false>(s);
+            if ((c = get_byte()) == EOF || c == 0) break;
+        }
         list_byte(c, s);
-        if (s.budget == 0) {
-            if (fast) {
-                if (console != nullptr)
-                    list_fast<true>(s);
-                else
-                    list_fast<false>(s);
-            } else if (s.in_string) {
+        if (s.budget == 0 && !fast) {
+            if (s.in_string)
                 copy_plain_run<false>();
-            } else {
+            else
                 s.code_classes |= copy_plain_run<true>();
-            }
         }
         c = get_byte();
     }

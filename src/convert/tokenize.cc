@@ -302,7 +302,15 @@ void write_trace(std::int32_t number, const unsigned char *body, int len) {
     unsigned char *to = room_for(console_out, console, 1 + 11 + 2 + size + 8);
     std::size_t n = 0;
     to[n++] = '[';
-    n += static_cast<std::size_t>(format_5d(reinterpret_cast<char *>(to + n), number));
+    if (number >= 0 && number <= 65535) {
+        // The listing's number field, "%5d " in eight bytes, then "] "
+        // over its blank and the byte after it.
+        std::uint64_t field = number_field(static_cast<unsigned>(number));
+        std::memcpy(to + n, &field, 8);
+        n += 5;
+    } else {
+        n += static_cast<std::size_t>(format_5d(reinterpret_cast<char *>(to + n), number));
+    }
     to[n++] = ']';
     to[n++] = ' ';
     std::memcpy(to + n, body, size);
