@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "dialect/keyword.h"
 #include "harness.h"
@@ -46,6 +47,13 @@ void check_position(const unsigned char *text, int first, int last) {
     int walked_len = vbconv::kwlen;
     require(indexed == walked, "match_keyword finds what the walk over the table finds");
     require(indexed_len == walked_len, "match_keyword sets kwlen as the walk does");
+
+    // The wide matcher on a copy with eight readable bytes after the zero,
+    // whatever they hold.
+    std::string padded(reinterpret_cast<const char *>(text), rest + 1);
+    padded.append(8, '\xA5');
+    unsigned char wide = vbconv::match_keyword_wide(reinterpret_cast<const unsigned char *>(padded.data()));
+    require(wide == walked && vbconv::kwlen == walked_len, "match_keyword_wide finds what match_keyword finds");
 
     Match want = reference(text, 0, vbconv::keyword_count);
     require(walked == want.position, "sstrcmp returns the first keyword that fits");

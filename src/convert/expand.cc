@@ -18,6 +18,7 @@
 #include "convert/escape.h"
 #include "convert/filter.h"
 #include "convert/format.h"
+#include "convert/scan.h"
 #include "convert/streams.h"
 #include "convert/tokenize.h"
 #include "convert/warn.h"
@@ -173,8 +174,27 @@ constexpr bool is_space(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 constexpr bool is_line_end(int c) { return c == '\r' || c == '\n'; }
 
 // Reads the next record header into `line`; false when the program has
-// ended.  `got` tells how many header bytes could be read.
-bool read_header(int &got) {
+// ended.  `got` tells how many header bytes could be read.  Sets `link` and
+// `number` from the bytes as they were read: loaded back from `line` they
+// would wait for the stores of single bytes to land.
+bool read_header(int &got, unsigned &link, unsigned &number) {
+    if (in_end - in_pos >= 4) {
+        const unsigned char *h = in_block + in_pos;
+        line[0] = h[0];
+        line[1] = h[1];
+        link = h[0] | h[1] << 8;
+        if (ends_program(h[1])) {
+            in_pos += 2;
+            got = 2;
+            return false;
+        }
+        line[2] = h[2];
+        line[3] = h[3];
+        number = h[2] | h[3] << 8;
+        in_pos += 4;
+        got = 4;
+        return true;
+    }
     int c;
     for (got = 0; got < 4; ++got) {
         if ((c = get_byte()) == EOF) return false;
@@ -184,6 +204,8 @@ bool read_header(int &got) {
             return false;
         }
     }
+    link = line[0] | line[1] << 8;
+    number = line[2] | line[3] << 8;
     return true;
 }
 
@@ -216,6 +238,7 @@ Losses losses;  // of the line being listed; cleared once reported
 // Where a listed line and its record are, to be read again.
 struct Line {
     unsigned number;
+    unsigned link;              // of its record
     int budget;                 // spaces alignment mode was to remove
     std::size_t text_begin;     // in dest_out.data
     std::size_t text_size;      // the text after the number field, line end not included
@@ -469,48 +492,139 @@ int list_escaped(int c, unsigned number, std::uint64_t &wait_count, std::size_t 
     return c;
 }
 
+// Where the listing of a body stands between one byte and the next.
+struct BodyState {
+    int budget;             // spaces alignment mode still removes
+    bool in_string;         // inside a string literal
+    unsigned code_classes;  // of the bytes met in code
+    std::uint64_t *waits;   // WAIT tokens met outside strings
+};
+
+// Lists one body byte `c`, already taken, as the listing and the echo hold
+// it, and notes in `losses` what the text does not hold as it is.
+inline void list_byte(int c, BodyState &s) {
+    if (c == quote) s.in_string = !s.in_string;
+    if (!s.in_string && c >= token_base) {
+        s.code_classes |= byte_class[c];
+        const Padded &text = token_texts[c - token_base];
+        put_both(text.bytes, text.size);
+        if (c == wait_token) ++*s.waits;
+        if (c > token_last) {
+            losses.events |= unknown_byte;
+            note_byte(losses.unknown, static_cast<unsigned char>(c));
+            if (c == 0xFF) echo_byte(c);  // 0xFF goes on to be echoed raw too
+        }
+    } else if (s.budget > 0 && c == ' ') {
+        --s.budget;
+        losses.events |= removed_space;
+    } else {
+        if (c < 0x20 || c >= 0x7F) {
+            bool breaks = is_line_end(c);
+            losses.events |= breaks ? broke_line : lost_byte;
+            note_byte(breaks ? losses.breaks : losses.dropped, static_cast<unsigned char>(c));
+        }
+        if (!s.in_string) s.code_classes |= matters_at(static_cast<unsigned>(c), in_block[in_pos]);
+        _p_toascii(c);
+        echo_byte(c);
+    }
+}
+
+// Room the fast loop keeps: in the input, for a scan and the byte after
+// it; in each output, for a scan's copy or a token's eight bytes.
+constexpr std::size_t fast_in_room = 2 * scan_width + 1;
+constexpr std::size_t fast_out_room = 4 * scan_width;
+
+// Lists the bytes that come next in what is read ahead, as list_byte would
+// one at a time: plain runs sixteen bytes a scan, quotes, and the tokens
+// of keywords, into dest and (with `echo`) console.  Leaves in_pos at the
+// first byte it does not take: the terminator, a byte that is lost or
+// stands for no keyword, or any byte once the input or an output block runs
+// short, where list_byte, which refills and flushes, takes over.
+template <bool echo>
+void list_fast(BodyState &s) {
+    const unsigned char *p = in_block + in_pos;
+    const unsigned char *in_stop = in_block + in_end;
+    unsigned char *d = dest_out.data + dest_out.used;
+    unsigned char *e = console_out.data + console_out.used;
+    unsigned char *const d_stop = dest_out.data + block_size - fast_out_room;
+    unsigned char *const e_stop = console_out.data + block_size - fast_out_room;
+    bool in_string = s.in_string;
+    unsigned classes = s.code_classes;
+    while (static_cast<std::size_t>(in_stop - p) >= fast_in_room && d <= d_stop && (!echo || e <= e_stop)) {
+        unsigned other = ~plain_mask(p) & 0xFFFF;
+        if ((other & 1) == 0) {
+            int n = other != 0 ? lowest_bit(other) : scan_width;
+            copy16(d, p);
+            if (echo) copy16(e, p);
+            if (!in_string && (classes & matters) == 0) {
+                // A byte written as itself matters where it could begin a
+                // keyword together with the byte after it; once one does,
+                // the line is walked anyway.
+                for (unsigned k = keyword_start_mask(p) & ((1u << n) - 1); k != 0; k &= k - 1) {
+                    int i = lowest_bit(k);
+                    classes |= matters_at(p[i], p[i + 1]);
+                }
+            }
+            p += n;
+            d += n;
+            if (echo) e += n;
+            continue;
+        }
+        unsigned char b = *p;
+        if (b == quote) {
+            in_string = !in_string;
+            *d++ = b;
+            if (echo) *e++ = b;
+        } else if (!in_string && b >= token_base && b <= token_last) {
+            classes |= byte_class[b];
+            const Padded &text = token_texts[b - token_base];
+            std::memcpy(d, text.bytes, sizeof text.bytes);
+            d += text.size;
+            if (echo) {
+                std::memcpy(e, text.bytes, sizeof text.bytes);
+                e += text.size;
+            }
+            if (b == wait_token) ++*s.waits;
+        } else {
+            break;
+        }
+        ++p;
+    }
+    in_pos = static_cast<std::size_t>(p - in_block);
+    dest_out.used = static_cast<std::size_t>(d - dest_out.data);
+    if (echo) console_out.used = static_cast<std::size_t>(e - console_out.data);
+    s.in_string = in_string;
+    s.code_classes = classes;
+}
+
 // Lists the body of line `l` that starts with byte `c`, already read, up to
 // its terminator or the end of the input, and notes in `losses` what the
 // text does not hold as it is.  Returns the last byte read (0 or EOF); sets
 // l.body_size and l.code_matters, and adds the WAIT tokens to `wait_count`.
 inline int list_body(int c, Line &l, std::uint64_t &wait_count) {
-    int budget = l.budget;
-    bool in_string = false;
-    unsigned code_classes = 0;  // of the bytes met in code
+    BodyState s{l.budget, false, 0, &wait_count};
+    // A terminal's echo is escaped byte by byte; no echo at all is written
+    // by the fast loop without one.
+    bool fast = console == nullptr || !console_is_terminal;
     while (c != EOF && c != 0) {
-        if (c == quote) in_string = !in_string;
-        if (!in_string && c >= token_base) {
-            code_classes |= byte_class[c];
-            const Padded &text = token_texts[c - token_base];
-            put_both(text.bytes, text.size);
-            if (c == wait_token) ++wait_count;
-            if (c > token_last) {
-                losses.events |= unknown_byte;
-                note_byte(losses.unknown, static_cast<unsigned char>(c));
-                if (c == 0xFF) echo_byte(c);  // 0xFF goes on to be echoed raw too
-            }
-        } else if (budget > 0 && c == ' ') {
-            --budget;
-            losses.events |= removed_space;
-        } else {
-            if (c < 0x20 || c >= 0x7F) {
-                bool breaks = is_line_end(c);
-                losses.events |= breaks ? broke_line : lost_byte;
-                note_byte(breaks ? losses.breaks : losses.dropped, static_cast<unsigned char>(c));
-            }
-            if (!in_string) code_classes |= matters_at(static_cast<unsigned>(c), in_block[in_pos]);
-            _p_toascii(c);
-            echo_byte(c);
+        if (fast && s.budget == 0) {
+            --in_pos;  // the byte is given back, for the fast loop to list if it can
+            if (console != nullptr)
+                list_fast<true>(s);
+            else
+                list_fast<false>(s);
+            if ((c = get_byte()) == EOF || c == 0) break;
         }
-        if (budget == 0) {
-            if (in_string)
+        list_byte(c, s);
+        if (s.budget == 0 && !fast) {
+            if (s.in_string)
                 copy_plain_run<false>();
             else
-                code_classes |= copy_plain_run<true>();
+                s.code_classes |= copy_plain_run<true>();
         }
         c = get_byte();
     }
-    l.code_matters = (code_classes & matters) != 0;
+    l.code_matters = (s.code_classes & matters) != 0;
     l.body_size = static_cast<std::size_t>(in_block + (c == 0 ? in_pos - 1 : in_pos) - l.body);
     return c;
 }
@@ -529,7 +643,7 @@ void check_record(const Line &l, int c, int zeros) {
     }
     if (c == EOF) differs("line %u", number);  // its terminator is missing
     if (!escape_mode && check_line(l)) differs("line %u", number);
-    unsigned link = line[0] | line[1] << 8;
+    unsigned link = l.link;
     unsigned next = (load_address + in_base + in_pos) & 0xFFFF;
     if (c == 0 && link != next) {
         warn_line(Warn::bad_link, number,
@@ -588,18 +702,22 @@ int p_expand() {
     int header_got;
     for (;;) {
         if (in_end - in_pos < in_window) keep_ahead(in_window);
-        if (!read_header(header_got)) break;
-        unsigned number = line[2] | line[3] << 8;
+        unsigned link = 0, number = 0;
+        if (!read_header(header_got, link, number)) break;
         if (block_size - dest_out.used < out_window) flush_block(dest_out, dest);
         std::size_t dest_flushed = dest_out.flushed;
 
-        char field[11 + 1] = {};  // "%5d " of a 16-bit number: six bytes
-        int len = format_5d(field, static_cast<std::int32_t>(number));
-        field[len++] = ' ';
-        put_both(field, static_cast<std::size_t>(len));
+        std::uint64_t field = number_field(number);
+        std::memcpy(room_for(dest_out, dest, 8), &field, 8);
+        dest_out.used += field_size;
+        if (console != nullptr) {
+            std::memcpy(room_for(console_out, console, 8), &field, 8);
+            console_out.used += field_size;
+        }
 
         Line l{};
         l.number = number;
+        l.link = link;
         l.budget = alignment != 0 && !escape_mode ? space_budget(number) : 0;
         l.text_begin = dest_out.used;
         int c;

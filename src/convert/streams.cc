@@ -29,8 +29,12 @@ void start_input() {
 
 bool refill_input() {
     // The end of input stays the end, as it does for getc, even should the
-    // file grow meanwhile.
-    if (in_ended) return false;
+    // file grow meanwhile.  A read that met it is not made again: stdio
+    // would ask the system once more.
+    if (in_ended || std::feof(source)) {
+        in_ended = true;
+        return false;
+    }
     errno = 0;
     std::size_t got = std::fread(in_block, 1, block_size, source);
     if (got == 0) {
@@ -46,7 +50,7 @@ bool refill_input() {
 
 void keep_ahead(std::size_t n) {
     std::size_t ahead = in_end - in_pos;
-    if (ahead >= n || in_ended) return;
+    if (ahead >= n || in_ended || std::feof(source)) return;
     std::memmove(in_block, in_block + in_pos, ahead);
     in_base += in_pos;
     in_pos = 0;

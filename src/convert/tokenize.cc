@@ -9,6 +9,7 @@
 
 #include "convert/escape.h"
 #include "convert/format.h"
+#include "convert/scan.h"
 #include "convert/streams.h"
 #include "dialect/image.h"
 #include "dialect/keyword.h"
@@ -19,8 +20,10 @@ bool escape_mode = false;
 
 namespace {
 
-unsigned char line[256];           // one read of text, zero-terminated
-unsigned char tokenizedline[256];  // its body: never longer than the text, since a token replaces at least one byte
+// Both with room for a scan past their last byte.
+unsigned char line[256 + scan_width];  // one read of text, zero-terminated
+unsigned char
+    tokenizedline[256 + scan_width];  // its body: never longer than the text, since a token replaces at least one byte
 
 // Escape mode reads a line whole, so it needs room for long ones.  Longer
 // lines than this can only hold bodies longer than a record, and are
@@ -131,9 +134,21 @@ struct LineState {
     int literal_end;  // the byte that ends literal mode: ':' after DATA, none after REM
 };
 
+// The bytes of the 16 from `p` on that may stop the copy of a run: more
+// than do (a letter that starts no spelling, say), never fewer.
+inline unsigned stops_in(const unsigned char *p, bool in_string, bool literal) {
+    unsigned m = any_of_mask(p, 0, '\n', '\r', quote);
+    if (in_string) return m | byte_mask(p, ':');
+    if (literal) return m | byte_mask(p, ':') | high_mask(p);
+    return m | keyword_start_mask(p) | high_mask(p);
+}
+
 // Tokenizes `text` from where `state` stands up to the first 00, LF or CR
 // into `body`; returns the body bytes written and sets found.stop to the
-// offset of the byte that stopped it.
+// offset of the byte that stopped it.  With `wide`, scan_width bytes past
+// the end of the text and of the body are readable and writable, and runs
+// are copied a scan at a time.
+template <bool wide>
 int tokenize_run(const unsigned char *text, LineState &state, unsigned char *body, LineFindings &found) {
     int pos = 0, len = 0;
     bool in_string = state.in_string, literal = state.literal;
@@ -141,9 +156,25 @@ int tokenize_run(const unsigned char *text, LineState &state, unsigned char *bod
     for (;;) {
         const std::array<ByteKind, 256> &kinds = in_string ? string_kind : literal ? literal_kind : code_kind;
         unsigned char b;
-        while (kinds[b = text[pos]] == copied) {
-            body[len++] = b;
-            ++pos;
+        // In code a stop comes every few bytes, where a scan costs more than
+        // it saves; strings and literal text run long.
+        if (wide && (in_string || literal)) {
+            for (;;) {
+                unsigned stops = stops_in(text + pos, in_string, literal);
+                copy16(body + len, text + pos);
+                int n = stops != 0 ? lowest_bit(stops) : scan_width;
+                pos += n;
+                len += n;
+                if (stops == 0) continue;
+                if (kinds[b = text[pos]] != copied) break;
+                body[len++] = b;
+                ++pos;
+            }
+        } else {
+            while (kinds[b = text[pos]] == copied) {
+                body[len++] = b;
+                ++pos;
+            }
         }
         ByteKind kind = kinds[b];
         if (kind == ends_line) break;  // what follows a line end in the same read is dropped
@@ -151,7 +182,7 @@ int tokenize_run(const unsigned char *text, LineState &state, unsigned char *bod
         if (kind == colon && literal && literal_end == ':') literal = false;
         if (kind == foreign) note_byte(found.foreign, b);
         if (kind == starts_keyword) {
-            unsigned char p = match_keyword(text + pos);
+            unsigned char p = wide ? match_keyword_wide(text + pos) : match_keyword(text + pos);
             if (p != no_match) {
                 body[len++] = static_cast<unsigned char>(p | token_base);
                 pos += kwlen;
@@ -271,7 +302,15 @@ void write_trace(std::int32_t number, const unsigned char *body, int len) {
     unsigned char *to = room_for(console_out, console, 1 + 11 + 2 + size + 8);
     std::size_t n = 0;
     to[n++] = '[';
-    n += static_cast<std::size_t>(format_5d(reinterpret_cast<char *>(to + n), number));
+    if (number >= 0 && number <= 65535) {
+        // The listing's number field, "%5d " in eight bytes, then "] "
+        // over its blank and the byte after it.
+        std::uint64_t field = number_field(static_cast<unsigned>(number));
+        std::memcpy(to + n, &field, 8);
+        n += 5;
+    } else {
+        n += static_cast<std::size_t>(format_5d(reinterpret_cast<char *>(to + n), number));
+    }
     to[n++] = ']';
     to[n++] = ' ';
     std::memcpy(to + n, body, size);
@@ -355,8 +394,12 @@ void tokenize_reads(Program &prog) {
     for (int n; (n = read_line()) > 0;) {
         int pos = scan_line_number(line, prog.number);
         LineFindings found{};
-        int len = tokenize_line_text(line + pos, tokenizedline, found);
-        write_trace(prog.number, tokenizedline, len);
+        int at = pos;
+        while (is_space(line[at])) ++at;
+        LineState state{false, false, -1};
+        int len = tokenize_run<true>(line + at, state, tokenizedline, found);
+        found.stop += at - pos;
+        if (console != nullptr) write_trace(prog.number, tokenizedline, len);
 
         unsigned char last = line[n - 1];
         int line_end = last == '\n' ? (n >= 2 && line[n - 2] == '\r' ? 2 : 1) : last == '\r' ? 1 : 0;
@@ -398,7 +441,7 @@ void tokenize_lines(Program &prog) {
         int pos = scan_line_number(whole_line, prog.number);
         LineFindings found{};
         int len = tokenize_escaped_text(whole_line + pos, static_cast<std::size_t>(n - pos), whole_body, found);
-        write_trace(prog.number, whole_body, len);
+        if (console != nullptr) write_trace(prog.number, whole_body, len);
         if (pos + found.stop < n) warn_nul(prog.text_line, n - pos - found.stop - 1);
         warn_foreign(found, prog.text_line);
         if (found.zero_escape)
@@ -430,7 +473,7 @@ int tokenize_line_text(const unsigned char *text, unsigned char *body, LineFindi
     int pos = 0;
     while (is_space(text[pos])) ++pos;
     LineState state{false, false, -1};
-    int len = tokenize_run(text + pos, state, body, found);
+    int len = tokenize_run<false>(text + pos, state, body, found);
     found.stop += pos;
     return len;
 }
@@ -460,7 +503,7 @@ int tokenize_escaped_text(const unsigned char *text, std::size_t len, unsigned c
     int out = 0;
     std::size_t at = 0, next_escape = 0;
     for (;;) {
-        out += tokenize_run(decoded + at, state, body + out, run);
+        out += tokenize_run<false>(decoded + at, state, body + out, run);
         at += static_cast<std::size_t>(run.stop);
         if (at == n) break;
         body[out++] = escape_value[next_escape++];

@@ -102,4 +102,10 @@ unsigned char sstrcmp(const unsigned char *text, const std::string_view *table, 
 // table.
 unsigned char match_keyword(const unsigned char *text);
 
+// The same as match_keyword, where the eight bytes from `text` on are
+// readable whatever the text holds: the later bytes of a spelling are then
+// compared in one 64-bit load (on little-endian machines, unless
+// VBCONV_SCALAR is defined).
+unsigned char match_keyword_wide(const unsigned char *text);
+
 }  // namespace vbconv

@@ -4,9 +4,11 @@
 // runs one converter, and keeps the output only when it is complete.
 #include "driver/driver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "convert/escape.h"
@@ -80,15 +82,25 @@ struct Job {
     std::string out_name;  // the output file, unless to_stdout or checking
     bool to_stdout;        // the conversion goes to standard output
     Replacing replacing;   // how the output is being written
+    FileId in_id;          // what the input is, once it is open
 };
 
 Options options;
 bool console_quiet;  // nothing but a conversion itself goes to standard output
 bool stderr_is_terminal;
-bool listed_image;                    // the current file was listed as a program image, not filtered as plain text
-std::vector<FileId> inputs_of_run;    // every file named, as found before the first was handled
-std::vector<FileId> outputs_written;  // every output this run has completed
-FileId stdout_id;                     // what standard output leads to, if it is a plain file
+bool listed_image;                  // the current file was listed as a program image, not filtered as plain text
+std::vector<FileId> inputs_of_run;  // every file named, as found before the first was handled, sorted by identity
+// The order of identities that the lookups below sort by.
+bool id_before(const FileId &a, const FileId &b) {
+    return a.volume != b.volume ? a.volume < b.volume
+           : a.index != b.index ? a.index < b.index
+                                : a.index_high < b.index_high;
+}
+struct IdOrder {
+    bool operator()(const FileId &a, const FileId &b) const { return id_before(a, b); }
+};
+std::set<FileId, IdOrder> outputs_written;  // every output this run has completed
+FileId stdout_id;                           // what standard output leads to, if it is a plain file
 
 // A name as it may be shown: where the text goes to a terminal, every byte
 // outside printable ASCII is written as {$hh}, so that a name cannot drive
@@ -198,6 +210,13 @@ const char *check_outputs() {
     return nullptr;
 }
 
+// Whether `id` is in `ids`, sorted by id_before: a run of many files asks
+// this of every output, so a walk over them all would cost the square.
+bool among(const std::vector<FileId> &ids, const FileId &id) {
+    auto at = std::lower_bound(ids.begin(), ids.end(), id, id_before);
+    return at != ids.end() && same_file(*at, id);
+}
+
 // Tells a program image (lead byte 0x00 or 0x01, or nothing at all) from
 // plain text and runs the matching converter.
 void convert_basic() {
@@ -219,7 +238,7 @@ void convert_basic() {
 // to read the file standard output is writing.  Returns skipped after saying
 // why, or converted.
 Outcome refuse_harm(const Job &job) {
-    FileId in = id_of(source);
+    const FileId &in = job.in_id;
     if (same_file(in, stdout_id)) {
         complain("vbconv: %s: is standard output; skipped\n", err_name(job.in_name).c_str());
         return Outcome::skipped;
@@ -232,19 +251,14 @@ Outcome refuse_harm(const Job &job) {
         complain("vbconv: %s: is the same file as %s; both left untouched\n", o.c_str(), i.c_str());
         return Outcome::skipped;
     }
-    for (const FileId &other : inputs_of_run) {
-        if (same_file(out, other)) {
-            complain("vbconv: %s: is also an input of this run; left untouched, %s not converted\n", o.c_str(),
-                     i.c_str());
-            return Outcome::skipped;
-        }
+    if (among(inputs_of_run, out)) {
+        complain("vbconv: %s: is also an input of this run; left untouched, %s not converted\n", o.c_str(), i.c_str());
+        return Outcome::skipped;
     }
-    for (const FileId &done : outputs_written) {
-        if (same_file(out, done)) {
-            complain("vbconv: %s: already written by this run; not written again, %s not converted\n", o.c_str(),
-                     i.c_str());
-            return Outcome::skipped;
-        }
+    if (out.known && outputs_written.count(out) != 0) {
+        complain("vbconv: %s: already written by this run; not written again, %s not converted\n", o.c_str(),
+                 i.c_str());
+        return Outcome::skipped;
     }
     if (same_file(out, stdout_id)) {
         complain("vbconv: %s: is standard output; %s not converted\n", o.c_str(), i.c_str());
@@ -254,15 +268,23 @@ Outcome refuse_harm(const Job &job) {
 }
 
 // Opens the input of `job` as source: standard input, or the file named.
-Outcome open_source(const Job &job) {
+Outcome open_source(Job &job) {
     if (job.from_stdin) {
         source = stdin;
+        job.in_id = id_of(source);
         return Outcome::converted;
     }
     source = std::fopen(job.in_name, "rb");
+    if (source != nullptr) {
+        job.in_id = id_of(source);
+        // A buffer of its own, so that stdio does not ask the system how
+        // large to make one; reads of whole blocks go around it anyway.
+        static char buffer[4096];
+        setvbuf(source, buffer, _IOFBF, sizeof buffer);
+    }
     // A folder opens for reading on POSIX systems, and fails to open on
     // Windows; either way it is caught here, before any output is opened.
-    if ((source != nullptr || !folders_open) && is_directory(job.in_name)) {
+    if (folders_open ? source != nullptr && job.in_id.directory : is_directory(job.in_name)) {
         complain("vbconv: %s: read error: %s\n", err_name(job.in_name).c_str(), reason(EISDIR));
         return Outcome::failed;
     }
@@ -286,7 +308,7 @@ Outcome open_dest(Job &job) {
         return Outcome::converted;
     }
     int err = 0;
-    dest = open_output(job.out_name.c_str(), job.from_stdin ? nullptr : source, job.replacing, err);
+    dest = open_output(job.out_name.c_str(), job.from_stdin ? nullptr : &job.in_id, job.replacing, err);
     if (dest == nullptr) {
         complain("Can't open output file %s\n", err_name(job.out_name).c_str());
         return Outcome::failed;
@@ -325,7 +347,8 @@ Outcome finish(Job &job, bool converter_failed) {
     } else if ((write_err = commit_output(dest, job.replacing, job.out_name.c_str())) != 0) {
         write_failed = true;
     } else {
-        outputs_written.push_back(id_of(job.out_name.c_str()));
+        FileId done = id_of(job.out_name.c_str());
+        if (done.known) outputs_written.insert(done);
     }
     dest = nullptr;
     if (write_failed && outcome == Outcome::converted) {
@@ -423,8 +446,11 @@ bool any_to_stdout() {
 void note_inputs() {
     inputs_of_run.clear();
     outputs_written.clear();
-    for (int i = 0; i < options.file_count; ++i)
-        inputs_of_run.push_back(std::strcmp(options.files[i], "-") == 0 ? id_of(stdin) : id_of(options.files[i]));
+    for (int i = 0; i < options.file_count; ++i) {
+        FileId id = std::strcmp(options.files[i], "-") == 0 ? id_of(stdin) : id_of(options.files[i]);
+        if (id.known) inputs_of_run.push_back(id);  // an unknown one is the same as nothing
+    }
+    std::sort(inputs_of_run.begin(), inputs_of_run.end(), id_before);
     FileId out = id_of(stdout);
     stdout_id = out.regular ? out : FileId{};
 }

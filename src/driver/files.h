@@ -18,6 +18,8 @@ struct FileId {
     std::uint64_t index_high = 0;  // the rest of a 128-bit file index (ReFS), else 0
     bool known = false;            // false: no such file, or it could not be asked
     bool regular = false;          // a plain file: not a folder, a device or a pipe
+    bool directory = false;        // a folder (POSIX; Windows opens none as a file)
+    std::uint32_t mode = 0;        // permission bits (POSIX), 0 where unknown
 };
 
 // True when both identities are known and are the same file.
@@ -52,14 +54,14 @@ enum class Replacing {
     yes,  // written as a new file beside it, renamed over its name when complete
 };
 
-// Opens output `path` for `input_name` (read by `input`, null for standard
-// input).  A device or a pipe is written in place.  Anything else is written
+// Opens output `path` for the input whose identity is `input` (null for
+// standard input).  A device or a pipe is written in place.  Anything else is written
 // as a temporary file in the output's folder, with the permissions of the
 // file it replaces, or for a new file those of the input (read and write bits
 // only) within the umask; an interrupting signal removes it.  Returns null
 // with `err` set when the output cannot be written (also when an existing
 // file there is read-only).
-std::FILE *open_output(const char *path, std::FILE *input, Replacing &how, int &err);
+std::FILE *open_output(const char *path, const FileId *input, Replacing &how, int &err);
 
 // Closes an output opened by open_output, and if it was replacing, puts it
 // in place of its name.  Returns 0, or the reason it could not be completed;

@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
 
 #include "driver/files.h"
@@ -65,19 +67,65 @@ FileId id_of_stat(const struct stat &st) {
     id.index = static_cast<std::uint64_t>(st.st_ino);
     id.known = true;
     id.regular = S_ISREG(st.st_mode);
+    id.directory = S_ISDIR(st.st_mode);
+    id.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
     return id;
 }
 
+// The process's umask, asked once: setting it to read it is two calls, and
+// nothing in the run changes it.
+mode_t process_umask() {
+    static mode_t mask = [] {
+        mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
+    return mask;
+}
+
 // Permissions for a new output: those of the file it replaces, or else the
-// read and write bits of the input within the umask.
-mode_t output_mode(const char *path, std::FILE *input) {
+// read and write bits of the input within the umask.  `out` is what the name
+// leads to, links followed.
+mode_t output_mode(const char *path, const struct stat *out, const FileId *input) {
     struct stat st;
-    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-    mode_t mask = umask(0);
-    umask(mask);
-    mode_t mode = 0666;
-    if (input != nullptr && fstat(fileno(input), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0666;
-    return mode & ~mask;
+    // Only a plain file under the name itself, not one a link leads to, lends
+    // its permissions; with nothing there, no link can be there either.
+    if (out != nullptr && S_ISREG(out->st_mode) && lstat(path, &st) == 0 && S_ISREG(st.st_mode))
+        return st.st_mode & 07777;
+    mode_t mode = input != nullptr && input->known && input->regular ? (input->mode & 0666) : 0666;
+    return mode & ~process_umask();
+}
+
+// Creates the temporary file at temp_path, whose last six bytes are
+// replaced by a new name until one is free, with permissions `mode`: as
+// mkstemp does, but through stdio's own open, so that no second call asks
+// what the descriptor was opened for.  Returns null with errno set.
+std::FILE *create_temp(std::size_t name_end, mode_t mode) {
+    static std::uint64_t state = static_cast<std::uint64_t>(getpid()) * 0x9E3779B97F4A7C15u ^
+                                 reinterpret_cast<std::uintptr_t>(&state) ^ static_cast<std::uint64_t>(time(nullptr));
+    constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        std::uint64_t bits = state >> 16;
+        for (std::size_t i = name_end - 6; i < name_end; ++i, bits /= 62) temp_path[i] = letters[bits % 62];
+        // "x": created here or not at all, and never through a link.
+        std::FILE *out = std::fopen(temp_path, "wbx");
+        if (out == nullptr && errno == EEXIST) continue;
+        if (out != nullptr) have_temp = 1;
+        // fopen creates it readable and writable by all, within the umask;
+        // anything else is set now, before a byte is written.
+        if (out != nullptr && mode != (0666 & ~process_umask()) && fchmod(fileno(out), mode) != 0) {
+            int err = errno;
+            std::fclose(out);
+            unlink(temp_path);
+            have_temp = 0;
+            errno = err;
+            return nullptr;
+        }
+        return out;
+    }
+    errno = EEXIST;
+    return nullptr;
 }
 
 }  // namespace
@@ -112,7 +160,7 @@ void broken_pipe_ends_process(bool ends) { std::signal(SIGPIPE, ends ? SIG_DFL :
 
 int write_error(std::FILE *, int err) { return err; }
 
-std::FILE *open_output(const char *path, std::FILE *input, Replacing &how, int &err) {
+std::FILE *open_output(const char *path, const FileId *input, Replacing &how, int &err) {
     struct stat st;
     bool exists = stat(path, &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) {
@@ -143,23 +191,17 @@ std::FILE *open_output(const char *path, std::FILE *input, Replacing &how, int &
         return nullptr;
     }
     install_handlers();
-    mode_t mode = output_mode(path, input);
-    Blocked blocked = block_signals();
+    mode_t mode = output_mode(path, exists ? &st : nullptr, input);
     std::memcpy(temp_path, path, dir_len);
     std::memcpy(temp_path + dir_len, pattern, sizeof pattern);
-    int fd = mkstemp(temp_path);
-    err = fd < 0 ? errno : 0;
-    if (fd >= 0) have_temp = 1;
+    Blocked blocked = block_signals();
+    std::FILE *out = create_temp(dir_len + sizeof pattern - 1, mode);
+    err = out == nullptr ? errno : 0;
     unblock_signals(blocked);
-    if (fd < 0) return nullptr;
-
-    std::FILE *out = nullptr;
-    if (fchmod(fd, mode) != 0 || (out = fdopen(fd, "wb")) == nullptr) {
-        err = errno;
-        close(fd);
-        discard_output(nullptr, Replacing::yes);
-        return nullptr;
-    }
+    if (out == nullptr) return nullptr;
+    // The converters hand over whole blocks; stdio's own buffer would only
+    // copy them once more, and ask the system how large to make it.
+    setvbuf(out, nullptr, _IONBF, 0);
     how = Replacing::yes;
     return out;
 }
@@ -171,13 +213,13 @@ int commit_output(std::FILE *out, Replacing how, const char *path) {
         discard_output(nullptr, how);
         return err;
     }
-    Blocked blocked = block_signals();
+    // No signal is blocked here: one that comes after the rename, before
+    // have_temp is cleared, unlinks a name that is gone, which does nothing.
     if (std::rename(temp_path, path) != 0) {
         err = errno;
         unlink(temp_path);
     }
     have_temp = 0;
-    unblock_signals(blocked);
     return err;
 }
 
