@@ -135,6 +135,9 @@ TEST(Warnings, TokenizingSaysWhatTheImageChanges) {
         {"split before its line end only", "10 " + std::string(251, 'X') + "\r\n20 Y\n", ""},
         {"NUL byte", std::string("10 A\0BC\n20 D\n", 13),
          "in:1: warning: a NUL byte ends the line: it and the 2 bytes after it are dropped\n"},
+        {"NUL byte before one more", std::string("10 A\0B\n20 D\0\n", 13),
+         "in:1: warning: a NUL byte ends the line: it and the byte after it are dropped\n"
+         "in:2: warning: a NUL byte ends the line: it is dropped\n"},
         {"numbers out of range", "-1 A\n70000 B\n",
          "in:1: warning: line number -1 is outside 0 to 65535: stored as 65535\n"
          "in:2: warning: line number 70000 is outside 0 to 65535: stored as 4464\n"

@@ -385,7 +385,12 @@ void warn_foreign(const LineFindings &found, long at) {
 }
 
 void warn_nul(long at, long dropped) {
-    warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the %ld bytes after it are dropped", dropped);
+    if (dropped == 0)
+        warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it is dropped");
+    else if (dropped == 1)
+        warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the byte after it are dropped");
+    else
+        warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the %ld bytes after it are dropped", dropped);
 }
 
 // The default way: reads of at most max_read bytes, each a line of its own.

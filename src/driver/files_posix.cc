@@ -97,9 +97,11 @@ mode_t output_mode(const char *path, const struct stat *out, const FileId *input
 }
 
 // Creates the temporary file at temp_path, whose last six bytes are
-// replaced by a new name until one is free, with permissions `mode`: as
-// mkstemp does, but through stdio's own open, so that no second call asks
-// what the descriptor was opened for.  Returns null with errno set.
+// replaced by a new name until one is free, with permissions `mode`, as
+// mkstemp does.  It is created with those permissions, within the umask, so
+// that it is never open to more people than its final name will be, not even
+// for a moment: a reader who opened it in that moment could read all that is
+// written to it later.  Returns null with errno set.
 std::FILE *create_temp(std::size_t name_end, mode_t mode) {
     static std::uint64_t state = static_cast<std::uint64_t>(getpid()) * 0x9E3779B97F4A7C15u ^
                                  reinterpret_cast<std::uintptr_t>(&state) ^ static_cast<std::uint64_t>(time(nullptr));
@@ -108,19 +110,21 @@ std::FILE *create_temp(std::size_t name_end, mode_t mode) {
         state = state * 6364136223846793005u + 1442695040888963407u;
         std::uint64_t bits = state >> 16;
         for (std::size_t i = name_end - 6; i < name_end; ++i, bits /= 62) temp_path[i] = letters[bits % 62];
-        // "x": created here or not at all, and never through a link.
-        std::FILE *out = std::fopen(temp_path, "wbx");
-        if (out == nullptr && errno == EEXIST) continue;
-        if (out != nullptr) have_temp = 1;
-        // fopen creates it readable and writable by all, within the umask;
-        // anything else is set now, before a byte is written.
-        if (out != nullptr && mode != (0666 & ~process_umask()) && fchmod(fileno(out), mode) != 0) {
+        // O_EXCL: created here or not at all, and never through a link.
+        int fd = open(temp_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return nullptr;
+        have_temp = 1;
+        // Bits the umask took away are given back only where the file being
+        // replaced had them, which widens nothing it did not already show.
+        std::FILE *out = nullptr;
+        if ((mode & ~process_umask()) == mode || fchmod(fd, mode) == 0) out = fdopen(fd, "wb");
+        if (out == nullptr) {
             int err = errno;
-            std::fclose(out);
+            close(fd);
             unlink(temp_path);
             have_temp = 0;
             errno = err;
-            return nullptr;
         }
         return out;
     }
