@@ -181,7 +181,9 @@ int tokenize_run(const unsigned char *text, LineState &state, unsigned char *bod
         if (kind == quote_mark) in_string = !in_string;
         if (kind == colon && literal && literal_end == ':') literal = false;
         if (kind == foreign) note_byte(found.foreign, b);
-        if (kind == starts_keyword) {
+        // At a pair that begins no spelling the matcher is sure to find
+        // nothing, and is not asked.
+        if (kind == starts_keyword && has_pair(may_begin_keyword, b, text[pos + 1])) {
             unsigned char p = wide ? match_keyword_wide(text + pos) : match_keyword(text + pos);
             if (p != no_match) {
                 body[len++] = static_cast<unsigned char>(p | token_base);
@@ -342,10 +344,12 @@ struct Program {
     unsigned last_stored;  // line number of the last record written
 };
 
-// Writes the record of a body of `len` bytes (1 or more) under the current
-// number, and warns about what the image makes of its number and address.
-void add_record(Program &prog, const unsigned char *body, int len) {
-    std::int32_t number = prog.number;
+// Takes a record with a body of `len` bytes (1 or more) under the current
+// number, warns about what the image makes of its number and address, and
+// returns its link.  `number` is set to the number the record holds; the
+// next line's number follows it.
+unsigned take_record(Program &prog, int len, std::int32_t &number) {
+    number = prog.number;
     unsigned stored = static_cast<std::uint32_t>(number) & 0xFFFF;
     long at = prog.text_line;
     if (number < 0 || number > 0xFFFF)
@@ -366,10 +370,18 @@ void add_record(Program &prog, const unsigned char *body, int len) {
                       "the program passes the top of the 64 KB address space: this line's link wraps to $%04X",
                       prog.address);
     }
-    write_record(prog.address, number, body, len);
     prog.any_record = true;
     prog.last_stored = stored;
     prog.number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 10);
+    return prog.address;
+}
+
+// Writes the record of a body of `len` bytes (1 or more) under the current
+// number, and warns about what the image makes of its number and address.
+void add_record(Program &prog, const unsigned char *body, int len) {
+    std::int32_t number;
+    unsigned link = take_record(prog, len, number);
+    write_record(link, number, body, len);
 }
 
 void warn_foreign(const LineFindings &found, long at) {
@@ -388,10 +400,80 @@ void warn_nul(long at, long dropped) {
     warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the %ld bytes after it are dropped", dropped);
 }
 
+// Input the line loop keeps readable: a line that fits one read, and a scan
+// and a matcher's load past it.
+constexpr std::size_t line_room = max_read + 2 * scan_width + 8;
+
+// Tokenizes the next line in place in in_block, its body straight into the
+// record in dest, when it is of the common kind: all of it read ahead, with
+// its line end well within one read (so that the read would take it whole,
+// CR LF included), and no NUL byte.  Leaves any other line as it found it
+// and returns false, for tokenize_reads to read it the general way.
+bool tokenize_line_fast(Program &prog) {
+    if (in_end - in_pos < line_room) {
+        keep_ahead(4096);
+        if (in_end - in_pos < line_room) return false;
+    }
+    const unsigned char *text = in_block + in_pos;
+    constexpr int longest = max_read - 2;  // bytes before the line end, so that CR LF fits too
+    int size = 0;                          // of the text before its line end
+    for (;; size += scan_width) {
+        if (size > longest) return false;
+        unsigned ends = any_of_mask(text + size, '\n', '\r', 0, '\n');
+        if (ends != 0) {
+            size += lowest_bit(ends);
+            break;
+        }
+    }
+    if (size > longest || text[size] == 0) return false;
+
+    // The number and the white space before the body, which the general
+    // read would skip up to its terminating zero: none of them runs past
+    // the line end here.
+    int at = 0;
+    if (is_digit(text[0])) {
+        // Most lines start with their number: scan_line_number's result
+        // without its white space and sign.
+        std::uint32_t value = 0;
+        for (; is_digit(text[at]); ++at) value = value * 10 + static_cast<std::uint32_t>(text[at] - '0');
+        prog.number = static_cast<std::int32_t>(value);
+    } else {
+        while (at < size && is_space(text[at])) ++at;
+        if (at < size) at = scan_line_number(text, prog.number);
+    }
+    while (at < size && is_space(text[at])) ++at;
+    unsigned char *record = room_for(dest_out, dest, 4 + max_read + scan_width + 1);
+    unsigned char *body = record + 4;
+    LineFindings found{};
+    LineState state{false, false, -1};
+    int len = at < size ? tokenize_run<true>(text + at, state, body, found) : 0;
+    if (console != nullptr) write_trace(prog.number, body, len);
+    if (found.foreign.count != 0) warn_foreign(found, prog.text_line);
+    if (len > 0) {
+        std::int32_t number;
+        unsigned link = take_record(prog, len, number);
+        auto n = static_cast<std::uint32_t>(number);
+        record[0] = static_cast<unsigned char>(link);
+        record[1] = static_cast<unsigned char>(link >> 8);
+        record[2] = static_cast<unsigned char>(n);
+        record[3] = static_cast<unsigned char>(n >> 8);
+        body[len] = terminator;
+        dest_out.used += 4 + static_cast<std::size_t>(len) + 1;
+    }
+    in_pos += static_cast<std::size_t>(size) + (text[size] == '\r' && text[size + 1] == '\n' ? 2 : 1);
+    ++prog.text_line;
+    return true;
+}
+
 // The default way: reads of at most max_read bytes, each a line of its own.
 void tokenize_reads(Program &prog) {
     bool continues = false;  // this read continues a line that the read before split
-    for (int n; (n = read_line()) > 0;) {
+    // A terminal's trace is escaped byte by byte: it takes the general way.
+    bool fast = console == nullptr || !console_is_terminal;
+    for (;;) {
+        if (fast && !continues && tokenize_line_fast(prog)) continue;
+        int n = read_line();
+        if (n <= 0) break;
         int pos = scan_line_number(line, prog.number);
         LineFindings found{};
         int at = pos;
