@@ -493,7 +493,9 @@ int run(int argc, char **argv) {
     console_is_terminal = is_terminal(stdout);
     stderr_is_terminal = is_terminal(stderr);
     console_quiet = options.quiet || options.check || data_to_stdout;
-    console = console_quiet ? nullptr : stdout;
+    // What the converters echo to the null device is not built at all; the
+    // run's own messages still go there, as they are.
+    console = console_quiet || is_null_device(stdout) ? nullptr : stdout;
     escape_mode = options.escape;
 
     if (options.version) {

@@ -27,10 +27,11 @@ inline bool same_file(const FileId &a, const FileId &b) {
     return a.known && b.known && a.volume == b.volume && a.index == b.index && a.index_high == b.index_high;
 }
 
-FileId id_of(const char *path);       // the file a name leads to, following links
-FileId id_of(std::FILE *stream);      // the file an open stream reads or writes
-bool is_directory(const char *path);  // the name leads to a folder
-bool is_terminal(std::FILE *stream);  // the stream is a terminal (or a console)
+FileId id_of(const char *path);          // the file a name leads to, following links
+FileId id_of(std::FILE *stream);         // the file an open stream reads or writes
+bool is_directory(const char *path);     // the name leads to a folder
+bool is_terminal(std::FILE *stream);     // the stream is a terminal (or a console)
+bool is_null_device(std::FILE *stream);  // the stream writes to the null device, where writing cannot fail
 
 // Makes sure descriptors 0, 1 and 2 are open, on the null device where they
 // were closed, so that no file this run opens takes their place and receives

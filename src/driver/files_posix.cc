@@ -147,6 +147,12 @@ bool is_directory(const char *path) {
 
 bool is_terminal(std::FILE *stream) { return isatty(fileno(stream)) != 0; }
 
+bool is_null_device(std::FILE *stream) {
+    struct stat st, null;
+    return fstat(fileno(stream), &st) == 0 && S_ISCHR(st.st_mode) && stat("/dev/null", &null) == 0 &&
+           S_ISCHR(null.st_mode) && st.st_rdev == null.st_rdev;
+}
+
 void guard_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;

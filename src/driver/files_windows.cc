@@ -183,6 +183,9 @@ bool is_terminal(std::FILE *stream) {
     return GetConsoleMode(handle_of(stream), &mode) != 0;
 }
 
+// NUL is not told from other character devices here: the echo is written.
+bool is_null_device(std::FILE *) { return false; }
+
 void guard_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         // A standard handle that the parent did not give, or gave closed, is
