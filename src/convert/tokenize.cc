@@ -143,6 +143,73 @@ inline unsigned stops_in(const unsigned char *p, bool in_string, bool literal) {
     return m | keyword_start_mask(p) | high_mask(p);
 }
 
+// A keyword in code starts with one of the operators' bytes, which
+// pair_start_mask finds wherever they are, or with an upper-case letter
+// followed by a letter: what code_stops finds is then every place where
+// the matcher could find a keyword.
+constexpr bool pair_scan_finds_every_keyword() {
+    for (std::string_view k : keyword) {
+        char c = k[0];
+        bool op = c == '*' || c == '+' || c == '-' || c == '/' || c == '^' || (c >= '<' && c <= '>');
+        bool word = c >= 'A' && c <= 'Z' && k.size() >= 2 && ((k[1] | 0x20) >= 'a' && (k[1] | 0x20) <= 'z');
+        if (!op && !word) return false;
+    }
+    return true;
+}
+static_assert(pair_scan_finds_every_keyword());
+
+// The bytes of the 16 from `p` on where tokenizing code stops: a line end
+// or a zero, a quote, a byte from 0x80 up, or a place where a keyword may
+// start.  Reads 17 bytes.
+inline unsigned code_stops(const unsigned char *p) {
+    return any_of_mask(p, 0, '\n', '\r', quote) | high_mask(p) | pair_start_mask(p);
+}
+
+// Tokenizes code from text[pos] on into body[len] on, where scan_width
+// bytes past the text and the body are readable and writable: the stops of
+// 16 bytes are found at once, and the bytes between them copied a scan at a
+// time.  Returns at a byte of a kind of its own (a line end, a quote, a byte
+// from 0x80 up), with pos there, or after DATA or REM, with `literal` set.
+inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &literal,
+                          int &literal_end) {
+    for (;;) {
+        int base = pos;
+        unsigned stops = code_stops(text + base);
+        while (stops != 0) {
+            int at = base + lowest_bit(stops);
+            copy16(body + len, text + pos);
+            len += at - pos;
+            pos = at;
+            unsigned char b = text[at];
+            ByteKind kind = code_kind[b];
+            if (kind != copied && kind != starts_keyword) return;
+            if (kind == starts_keyword && has_pair(may_begin_keyword, b, text[at + 1])) {
+                unsigned char p = match_keyword_wide(text + at);
+                if (p != no_match) {
+                    body[len++] = static_cast<unsigned char>(p | token_base);
+                    pos += kwlen;
+                    if (p == kw_data || p == kw_rem) {
+                        literal = true;
+                        literal_end = p == kw_data ? ':' : -1;
+                        return;
+                    }
+                    int taken = pos - base;  // the stops the keyword covered are passed
+                    stops = taken < scan_width ? stops & ~0u << taken : 0;
+                    continue;
+                }
+            }
+            body[len++] = b;
+            ++pos;
+            stops &= stops - 1;
+        }
+        if (pos < base + scan_width) {
+            copy16(body + len, text + pos);
+            len += base + scan_width - pos;
+            pos = base + scan_width;
+        }
+    }
+}
+
 // Tokenizes `text` from where `state` stands up to the first 00, LF or CR
 // into `body`; returns the body bytes written and sets found.stop to the
 // offset of the byte that stopped it.  With `wide`, scan_width bytes past
@@ -170,6 +237,10 @@ int tokenize_run(const unsigned char *text, LineState &state, unsigned char *bod
                 body[len++] = b;
                 ++pos;
             }
+        } else if (wide) {
+            tokenize_code(text, pos, body, len, literal, literal_end);
+            if (literal) continue;
+            b = text[pos];
         } else {
             while (kinds[b = text[pos]] == copied) {
                 body[len++] = b;
@@ -402,7 +473,7 @@ void warn_nul(long at, long dropped) {
 
 // Input the line loop keeps readable: a line that fits one read, and a scan
 // and a matcher's load past it.
-constexpr std::size_t line_room = max_read + 2 * scan_width + 8;
+constexpr std::size_t line_room = max_read + 4 * scan_width + 8;
 
 // Tokenizes the next line in place in in_block, its body straight into the
 // record in dest, when it is of the common kind: all of it read ahead, with
@@ -417,11 +488,16 @@ bool tokenize_line_fast(Program &prog) {
     const unsigned char *text = in_block + in_pos;
     constexpr int longest = max_read - 2;  // bytes before the line end, so that CR LF fits too
     int size = 0;                          // of the text before its line end
-    for (;; size += scan_width) {
+    // Four scans at once: most lines end within them.
+    for (;; size += 4 * scan_width) {
         if (size > longest) return false;
-        unsigned ends = any_of_mask(text + size, '\n', '\r', 0, '\n');
+        const unsigned char *p = text + size;
+        std::uint64_t ends = any_of_mask(p, '\n', '\r', 0, '\n') |
+                             std::uint64_t{any_of_mask(p + scan_width, '\n', '\r', 0, '\n')} << scan_width |
+                             std::uint64_t{any_of_mask(p + 2 * scan_width, '\n', '\r', 0, '\n')} << 2 * scan_width |
+                             std::uint64_t{any_of_mask(p + 3 * scan_width, '\n', '\r', 0, '\n')} << 3 * scan_width;
         if (ends != 0) {
-            size += lowest_bit(ends);
+            size += __builtin_ctzll(ends);
             break;
         }
     }
