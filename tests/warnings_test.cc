@@ -110,6 +110,42 @@ TEST(Warnings, ListingSaysWhatDoesNotComeBack) {
     }
 }
 
+// A record with plenty of input after it is listed in one pass, and judged
+// there; a lone one goes the general way.  Both must find the same: the
+// keywords whose spelling may read on, DATA and REM text, letters before them.
+TEST(Warnings, ARecordListedInOnePassIsJudgedAsAnyOther) {
+    auto t = [](const char *k) { return std::string(1, tok(k)); };
+    const struct {
+        const char *what;
+        std::string body;
+        bool comes_back;
+    } cases[] = {
+        {"< before <", "A" + t("<") + "<2", false},
+        {"< before the token <", "A" + t("<") + t("<") + "2", false},
+        {"< before =", "A" + t("<") + t("=") + "2", true},
+        {"> before >", "A" + t(">") + ">2", false},
+        {"DO before KE", t("DO") + "KE", false},
+        {"DO before k", t("DO") + "k", false},
+        {"DO before X", t("DO") + "X", true},
+        {"REM text", t("REM") + "PRINT TO<<", true},
+        {"keyword in REM text", t("REM") + "A" + t("PRINT"), false},
+        {"letters before REM", "ATOP" + t("REM") + "X", false},
+        {"keyword in DATA", t("DATA") + "1," + t("PRINT"), false},
+        {"DATA then code", t("DATA") + "1:" + t("PRINT") + "A", true},
+    };
+    for (const auto &k : cases) {
+        std::vector<std::pair<unsigned, std::string>> records{{10, k.body}};
+        vbtest::Converted alone = vbtest::expand(after_lead(image(records)));
+        EXPECT_EQ(vbconv::image_comes_back, k.comes_back) << k.what;
+        for (unsigned n = 20; n < 600; n += 10) records.push_back({n, "A1"});
+        vbtest::Converted followed = vbtest::expand(after_lead(image(records)));
+        EXPECT_EQ(vbconv::image_comes_back, k.comes_back) << k.what;
+        EXPECT_EQ(followed.warnings, alone.warnings) << k.what;
+        EXPECT_EQ(followed.dest.substr(0, alone.dest.find('\n')), alone.dest.substr(0, alone.dest.find('\n')))
+            << k.what;
+    }
+}
+
 TEST(Warnings, LeadByteOneDoesNotComeBack) {
     vbconv::image_lead = vbconv::alt_lead_byte;
     vbtest::Converted c = vbtest::expand(after_lead(vbtest::hi_image()));

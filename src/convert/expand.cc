@@ -677,6 +677,45 @@ inline unsigned prefix_parity(unsigned mask) {
     return mask & 0xFFFF;
 }
 
+// A token whose spelling is not certain reads back as itself unless the
+// text after it completes an earlier, longer spelling ("<" and "<<", "DO"
+// and "DOKE"): the pairs of such a token and the body bytes whose text
+// would then read on, by the byte that would follow its spelling, as it
+// stands or flipped.
+constexpr PairSet reads_on = [] {
+    PairSet set{};
+    for (unsigned t = token_base; t <= token_last; ++t) {
+        if (certain_spelling[t]) continue;
+        std::string_view s = spelling(static_cast<unsigned char>(t));
+        for (int q = 0; q < keyword_count; ++q) {
+            std::string_view k = keyword[q];
+            if (k.size() <= s.size() || k.substr(0, s.size()) != s) continue;
+            auto next = static_cast<unsigned char>(k[s.size()]);
+            for (unsigned b = 0; b < 256; ++b) {
+                unsigned text = b < token_base ? b
+                                : b <= token_last
+                                    ? static_cast<unsigned char>(spelling(static_cast<unsigned char>(b))[0])
+                                    : '{';
+                if (text == next || text == (next ^ 0x20u)) add_pair(set, t, b);
+            }
+        }
+    }
+    return set;
+}();
+
+constexpr unsigned char data_token = token_base + kw_data;
+constexpr unsigned char rem_token = token_base + kw_rem;
+
+// The record loop judges the tokens that matter by themselves: those that
+// may read on (reads_on), DATA, whose literal text ends at a colon and is
+// walked, and REM, after which no token may stand.
+constexpr bool tokens_that_matter_are_judged() {
+    for (int c = token_base; c <= token_last; ++c)
+        if (context_matters[c] != (!certain_spelling[c] || c == data_token || c == rem_token)) return false;
+    return true;
+}
+static_assert(tokens_that_matter_are_judged());
+
 // Input the record loop keeps readable: the header, the longest body that
 // lists short enough for one read, and a scan past it.
 constexpr std::size_t record_in_room = 4 + max_read + fast_in_room;
@@ -708,6 +747,7 @@ bool list_record_fast(int alignment, std::uint64_t &wait_count, bool &any_line, 
     unsigned char *d = text;
     const unsigned char *p = body;
     bool in_string = false;
+    bool after_rem = false;  // REM has been met
     unsigned classes = 0;
     std::uint64_t waits = 0;
     // Each turn takes the 16 bytes from p on, up to the first byte the fast
@@ -733,26 +773,33 @@ bool list_record_fast(int alignment, std::uint64_t &wait_count, bool &any_line, 
             tokens = high & taken;
             in_string ^= (parity >> (scan_width - 1)) != 0;
         }
-        if ((classes & matters) == 0) {
-            // Once one byte matters, the line is walked anyway.
-            for (unsigned k = pair_start_mask(p) & in_code & ((1u << n) - 1); k != 0; k &= k - 1) {
-                int i = lowest_bit(k);
-                classes |= matters_at(p[i], p[i + 1]);
-            }
-        }
-        int at = 0;  // p[at] is the next byte to copy
+        unsigned paired = after_rem ? 0 : (1u << n) - 1;  // the bytes whose pairs count
+        int at = 0;                                       // p[at] is the next byte to copy
         for (; tokens != 0; tokens &= tokens - 1) {
             int i = lowest_bit(tokens);
             copy16(d, p + at);
             d += i - at;
             unsigned char b = p[i];
             if (b > token_last) return false;
-            classes |= byte_class[b];
+            // A keyword in REM text would read back as its letters; DATA's
+            // literal text is walked.
+            if (after_rem || b == data_token || has_pair(reads_on, b, p[i + 1])) classes |= matters;
+            if (b == rem_token) {
+                after_rem = true;
+                paired &= (1u << i) - 1;  // REM text is copied as it stands
+            }
             const Padded &t = token_texts[b - token_base];
             std::memcpy(d, t.bytes, sizeof t.bytes);
             d += t.size;
             waits += b == wait_token;
             at = i + 1;
+        }
+        if ((classes & matters) == 0) {
+            // Once one byte matters, the line is walked anyway.
+            for (unsigned k = pair_start_mask(p) & in_code & paired; k != 0; k &= k - 1) {
+                int i = lowest_bit(k);
+                classes |= matters_at(p[i], p[i + 1]);
+            }
         }
         copy16(d, p + at);
         d += n - at;
