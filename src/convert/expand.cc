@@ -148,7 +148,8 @@ constexpr bool pair_scan_finds_every_pair() {
         bool op = a == '*' || a == '+' || a == '-' || a == '/' || a == '^' || (a >= '<' && a <= '>');
         for (unsigned b = 0; b < 256; ++b) {
             unsigned folded = b | 0x20;
-            bool then = (folded >= 'a' && folded <= 'z') || b >= 0x80;
+            bool operator_token = (b >= 0xBC && b <= 0xC0) || (b >= 0xC4 && b <= 0xC8);
+            bool then = (folded >= 'a' && folded <= 'z') || (b >= 0x80 && !operator_token);
             if (has_pair(matters_before, a, b) && !op && !(a >= 'A' && a <= 'Z' && then)) return false;
         }
     }
