@@ -145,7 +145,7 @@ inline unsigned stops_in(const unsigned char *p, bool in_string, bool literal) {
 
 // A keyword in code starts with one of the operators' bytes, which
 // pair_start_mask finds wherever they are, or with an upper-case letter
-// followed by a letter: what code_stops finds is then every place where
+// followed by a letter: what pair_start_mask finds is then every place where
 // the matcher could find a keyword.
 constexpr bool pair_scan_finds_every_keyword() {
     for (std::string_view k : keyword) {
@@ -158,12 +158,9 @@ constexpr bool pair_scan_finds_every_keyword() {
 }
 static_assert(pair_scan_finds_every_keyword());
 
-// The bytes of the 16 from `p` on where tokenizing code stops: a line end
-// or a zero, a quote, a byte from 0x80 up, or a place where a keyword may
-// start.  Reads 17 bytes.
-inline unsigned code_stops(const unsigned char *p) {
-    return any_of_mask(p, 0, '\n', '\r', quote) | high_mask(p) | pair_start_mask(p);
-}
+// The bytes of the 16 from `p` on where tokenizing code leaves for the
+// general loop: a line end or a zero, a quote, a byte from 0x80 up.
+inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '\n', '\r', quote) | high_mask(p); }
 
 // Tokenizes code from text[pos] on into body[len] on, where scan_width
 // bytes past the text and the body are readable and writable: the stops of
@@ -174,16 +171,17 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
                           int &literal_end) {
     for (;;) {
         int base = pos;
-        unsigned stops = code_stops(text + base);
+        // Where a keyword may start, or code leaves off.
+        unsigned leaves = code_leaves(text + base);
+        unsigned stops = leaves | pair_start_mask(text + base);
         while (stops != 0) {
             int at = base + lowest_bit(stops);
             copy16(body + len, text + pos);
             len += at - pos;
             pos = at;
+            if ((leaves & stops & (0u - stops)) != 0) return;
             unsigned char b = text[at];
-            ByteKind kind = code_kind[b];
-            if (kind != copied && kind != starts_keyword) return;
-            if (kind == starts_keyword && has_pair(may_begin_keyword, b, text[at + 1])) {
+            if (has_pair(may_begin_keyword, b, text[at + 1])) {
                 unsigned char p = match_keyword_wide(text + at);
                 if (p != no_match) {
                     body[len++] = static_cast<unsigned char>(p | token_base);
