@@ -2,6 +2,7 @@
 #include "convert/warn.h"
 
 #include <cstdarg>
+#include <cstdio>
 
 #include "convert/streams.h"
 
@@ -61,9 +62,42 @@ void begin_line() {
     if (console != nullptr) std::fflush(console);
 }
 
-void finish_line(const char *format, std::va_list args) {
-    std::vfprintf(warn_stream, format, args);
-    std::fputc('\n', warn_stream);
+// Writes a line of `head` then `format` and a line end, in one write where
+// it fits the buffer: standard error is unbuffered, and would otherwise see
+// three system calls a line.
+void write_line(const char *head, const char *format, std::va_list args) {
+    static char text[4096];
+    std::va_list again;
+    va_copy(again, args);
+    int n = std::snprintf(text, sizeof text, "%s", head);
+    int m = n < 0 || static_cast<std::size_t>(n) >= sizeof text
+                ? -1
+                : std::vsnprintf(text + n, sizeof text - static_cast<std::size_t>(n), format, args);
+    if (m >= 0 && static_cast<std::size_t>(n) + static_cast<std::size_t>(m) + 1 < sizeof text) {
+        text[n + m] = '\n';
+        std::fwrite(text, 1, static_cast<std::size_t>(n + m + 1), warn_stream);
+    } else {
+        std::fputs(head, warn_stream);
+        std::vfprintf(warn_stream, format, again);
+        std::fputc('\n', warn_stream);
+    }
+    va_end(again);
+}
+
+// Where in a file a line points.
+enum class At { file, text_line, image_line };
+
+// The head of a line: the file, the line `line` of its text or of its image
+// where `at` says so, and what the line is.
+const char *head_of(const char *what, At at, long line) {
+    static char head[4096 + 64];
+    if (at == At::file)
+        std::snprintf(head, sizeof head, "%s: %s: ", file_name, what);
+    else if (at == At::image_line)
+        std::snprintf(head, sizeof head, "%s: line %ld: %s: ", file_name, line, what);
+    else
+        std::snprintf(head, sizeof head, "%s:%ld: %s: ", file_name, line, what);
+    return head;
 }
 
 }  // namespace
@@ -93,30 +127,27 @@ int file_errors() { return errors; }
 void warn_text(Warn kind, long line, const char *format, ...) {
     if (!count(kind)) return;
     begin_line();
-    std::fprintf(warn_stream, "%s:%ld: warning: ", file_name, line);
     std::va_list args;
     va_start(args, format);
-    finish_line(format, args);
+    write_line(head_of("warning", At::text_line, line), format, args);
     va_end(args);
 }
 
 void warn_line(Warn kind, unsigned number, const char *format, ...) {
     if (!count(kind)) return;
     begin_line();
-    std::fprintf(warn_stream, "%s: line %u: warning: ", file_name, number);
     std::va_list args;
     va_start(args, format);
-    finish_line(format, args);
+    write_line(head_of("warning", At::image_line, static_cast<long>(number)), format, args);
     va_end(args);
 }
 
 void warn_file(Warn kind, const char *format, ...) {
     if (!count(kind)) return;
     begin_line();
-    std::fprintf(warn_stream, "%s: warning: ", file_name);
     std::va_list args;
     va_start(args, format);
-    finish_line(format, args);
+    write_line(head_of("warning", At::file, 0), format, args);
     va_end(args);
 }
 
@@ -125,10 +156,9 @@ void error_text(Warn kind, long line, const char *format, ...) {
     is_error[static_cast<int>(kind)] = true;
     if (!count(kind)) return;
     begin_line();
-    std::fprintf(warn_stream, "%s:%ld: error: ", file_name, line);
     std::va_list args;
     va_start(args, format);
-    finish_line(format, args);
+    write_line(head_of("error", At::text_line, line), format, args);
     va_end(args);
 }
 
