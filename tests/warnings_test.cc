@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "convert/expand.h"
 #include "convert/filter.h"
@@ -285,4 +287,28 @@ TEST(Warnings, CheckStrictAndEscapeRuns) {
     r = vbtest::run_vbconv(s.dir, {"--escape", "bad.txt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(vbtest::exists(s.path("bad.BAS")));
+}
+
+// A line goes out in one write where it fits a buffer, and in pieces where
+// a long name does not: the same bytes either way.
+TEST(Warnings, LinesOfAnyLengthComeOutWhole) {
+    for (std::size_t size : {2, 5000}) {
+        std::string name(size, 'n');
+        std::FILE *saved = vbconv::warn_stream;
+        vbconv::warn_stream = std::tmpfile();
+        vbconv::warnings_begin(name.c_str());
+        vbconv::warn_text(vbconv::Warn::split, 7, "a %s", "b");
+        vbconv::warn_line(vbconv::Warn::bad_link, 8, "c");
+        vbconv::warn_file(vbconv::Warn::lead_byte, "d%d", 1);
+        vbconv::error_text(vbconv::Warn::zero_escape, 9, "e");
+        vbconv::warnings_end();
+        std::rewind(vbconv::warn_stream);
+        std::string got;
+        for (int c; (c = std::fgetc(vbconv::warn_stream)) != EOF;) got.push_back(static_cast<char>(c));
+        std::fclose(vbconv::warn_stream);
+        vbconv::warn_stream = saved;
+        EXPECT_EQ(got, name + ":7: warning: a b\n" + name + ": line 8: warning: c\n" + name + ": warning: d1\n" + name +
+                           ":9: error: e\n")
+            << size;
+    }
 }

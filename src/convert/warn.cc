@@ -62,14 +62,26 @@ void begin_line() {
     if (console != nullptr) std::fflush(console);
 }
 
-// Writes a line of `head` then `format` and a line end, in one write where
-// it fits the buffer: standard error is unbuffered, and would otherwise see
-// three system calls a line.
-void write_line(const char *head, const char *format, std::va_list args) {
+// Where in a file a line points.
+enum class At { file, text_line, image_line };
+
+// Writes the head of a line to `out` (room for `room` bytes) as snprintf
+// does: the file, the line `line` of its text or of its image where `at`
+// says so, and what the line is.
+int write_head(char *out, std::size_t room, const char *what, At at, long line) {
+    if (at == At::file) return std::snprintf(out, room, "%s: %s: ", file_name, what);
+    if (at == At::image_line) return std::snprintf(out, room, "%s: line %ld: %s: ", file_name, line, what);
+    return std::snprintf(out, room, "%s:%ld: %s: ", file_name, line, what);
+}
+
+// Writes a line of the head, then `format` and a line end, in one write
+// where it fits the buffer: standard error is unbuffered, and would
+// otherwise see three system calls a line.
+void write_line(const char *what, At at, long line, const char *format, std::va_list args) {
     static char text[4096];
     std::va_list again;
     va_copy(again, args);
-    int n = std::snprintf(text, sizeof text, "%s", head);
+    int n = write_head(text, sizeof text, what, at, line);
     int m = n < 0 || static_cast<std::size_t>(n) >= sizeof text
                 ? -1
                 : std::vsnprintf(text + n, sizeof text - static_cast<std::size_t>(n), format, args);
@@ -77,27 +89,17 @@ void write_line(const char *head, const char *format, std::va_list args) {
         text[n + m] = '\n';
         std::fwrite(text, 1, static_cast<std::size_t>(n + m + 1), warn_stream);
     } else {
-        std::fputs(head, warn_stream);
+        // A name too long for the buffer: written in pieces.
+        if (at == At::file)
+            std::fprintf(warn_stream, "%s: %s: ", file_name, what);
+        else if (at == At::image_line)
+            std::fprintf(warn_stream, "%s: line %ld: %s: ", file_name, line, what);
+        else
+            std::fprintf(warn_stream, "%s:%ld: %s: ", file_name, line, what);
         std::vfprintf(warn_stream, format, again);
         std::fputc('\n', warn_stream);
     }
     va_end(again);
-}
-
-// Where in a file a line points.
-enum class At { file, text_line, image_line };
-
-// The head of a line: the file, the line `line` of its text or of its image
-// where `at` says so, and what the line is.
-const char *head_of(const char *what, At at, long line) {
-    static char head[4096 + 64];
-    if (at == At::file)
-        std::snprintf(head, sizeof head, "%s: %s: ", file_name, what);
-    else if (at == At::image_line)
-        std::snprintf(head, sizeof head, "%s: line %ld: %s: ", file_name, line, what);
-    else
-        std::snprintf(head, sizeof head, "%s:%ld: %s: ", file_name, line, what);
-    return head;
 }
 
 }  // namespace
@@ -129,7 +131,7 @@ void warn_text(Warn kind, long line, const char *format, ...) {
     begin_line();
     std::va_list args;
     va_start(args, format);
-    write_line(head_of("warning", At::text_line, line), format, args);
+    write_line("warning", At::text_line, line, format, args);
     va_end(args);
 }
 
@@ -138,7 +140,7 @@ void warn_line(Warn kind, unsigned number, const char *format, ...) {
     begin_line();
     std::va_list args;
     va_start(args, format);
-    write_line(head_of("warning", At::image_line, static_cast<long>(number)), format, args);
+    write_line("warning", At::image_line, static_cast<long>(number), format, args);
     va_end(args);
 }
 
@@ -147,7 +149,7 @@ void warn_file(Warn kind, const char *format, ...) {
     begin_line();
     std::va_list args;
     va_start(args, format);
-    write_line(head_of("warning", At::file, 0), format, args);
+    write_line("warning", At::file, 0, format, args);
     va_end(args);
 }
 
@@ -158,7 +160,7 @@ void error_text(Warn kind, long line, const char *format, ...) {
     begin_line();
     std::va_list args;
     va_start(args, format);
-    write_line(head_of("error", At::text_line, line), format, args);
+    write_line("error", At::text_line, line, format, args);
     va_end(args);
 }
 
