@@ -56,13 +56,14 @@ enum class Replacing {
 };
 
 // Opens output `path` for the input whose identity is `input` (null for
-// standard input).  A device or a pipe is written in place.  Anything else is written
+// standard input); `there` is what the name leads to, as the caller has just
+// asked (null: asked here).  A device or a pipe is written in place.  Anything else is written
 // as a temporary file in the output's folder, with the permissions of the
 // file it replaces, or for a new file those of the input (read and write bits
 // only) within the umask; an interrupting signal removes it.  Returns null
 // with `err` set when the output cannot be written (also when an existing
 // file there is read-only).
-std::FILE *open_output(const char *path, const FileId *input, Replacing &how, int &err);
+std::FILE *open_output(const char *path, const FileId *input, const FileId *there, Replacing &how, int &err);
 
 // Closes an output opened by open_output, and if it was replacing, puts it
 // in place of its name.  Returns 0, or the reason it could not be completed;

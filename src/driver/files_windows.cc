@@ -218,7 +218,7 @@ int write_error(std::FILE *stream, int err) {
     return err;
 }
 
-std::FILE *open_output(const char *path, const FileId *, Replacing &how, int &err) {
+std::FILE *open_output(const char *path, const FileId *, const FileId *, Replacing &how, int &err) {
     if (is_device_name(path)) return open_in_place(path, how, err);
     HANDLE h = open_to_ask(path);
     if (h != INVALID_HANDLE_VALUE) {
