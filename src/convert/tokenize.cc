@@ -182,10 +182,12 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             if ((leaves & stops & (0u - stops)) != 0) return;
             unsigned char b = text[at];
             if (has_pair(may_begin_keyword, b, text[at + 1])) {
-                unsigned char p = match_keyword_wide(text + at);
+                int length;
+                unsigned char p = wide_matching ? match_wide_at(text + at, length) : match_keyword_wide(text + at);
+                if (!wide_matching) length = kwlen;
                 if (p != no_match) {
                     body[len++] = static_cast<unsigned char>(p | token_base);
-                    pos += kwlen;
+                    pos += length;
                     if (p == kw_data || p == kw_rem) {
                         literal = true;
                         literal_end = p == kw_data ? ':' : -1;
