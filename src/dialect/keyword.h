@@ -122,14 +122,14 @@ inline constexpr bool wide_matching =
 // column; their span lists the spellings that may match, in table order,
 // and ends at one that matches for certain.
 struct WideMatcher {
-    static constexpr int rows = 40, columns = 80;
-    std::uint8_t row[256];               // by the first byte; 0 for one that starts no spelling
-    std::uint8_t column[256];            // by the second byte; 0 for one that decides nothing
-    std::uint16_t span[rows][columns];   // first candidate << 6 | how many
-    std::uint8_t candidate[1024];        // positions of the spellings listed
-    std::uint64_t bytes[keyword_count];  // each spelling as a load of matching text gives it, zeros after
-    std::uint64_t mask[keyword_count];   // the spelling's own bytes in that load
-    std::uint8_t size[keyword_count];    // its length
+    static constexpr int rows = 40, columns = 80;  // distinct first and second bytes, with room to spare
+    std::uint8_t row[256];                         // by the first byte; 0 for one that starts no spelling
+    std::uint8_t column[256];                      // by the second byte; 0 for one that decides nothing
+    std::uint16_t span[rows][columns];             // first candidate << 6 | how many
+    std::uint8_t candidate[1024];                  // positions of the spellings listed
+    std::uint64_t bytes[keyword_count];            // each spelling as a load of matching text gives it, zeros after
+    std::uint64_t mask[keyword_count];             // the spelling's own bytes in that load
+    std::uint8_t size[keyword_count];              // its length
 };
 extern const WideMatcher wide_matcher;  // the index of the keyword table
 
