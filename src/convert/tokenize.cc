@@ -181,22 +181,25 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             pos = at;
             if ((leaves & stops & (0u - stops)) != 0) return;
             unsigned char b = text[at];
-            if (has_pair(may_begin_keyword, b, text[at + 1])) {
-                int length;
-                unsigned char p = wide_matching ? match_wide_at(text + at, length) : match_keyword_wide(text + at);
-                if (!wide_matching) length = kwlen;
-                if (p != no_match) {
-                    body[len++] = static_cast<unsigned char>(p | token_base);
-                    pos += length;
-                    if (p == kw_data || p == kw_rem) {
-                        literal = true;
-                        literal_end = p == kw_data ? ':' : -1;
-                        return;
-                    }
-                    int taken = pos - base;  // the stops the keyword covered are passed
-                    stops = taken < scan_width ? stops & ~0u << taken : 0;
-                    continue;
+            // The one-load matcher's index tells at once a pair that begins
+            // no spelling; the other matcher is not asked at one.
+            int length = 1;
+            unsigned char p = no_match;
+            if (wide_matching)
+                p = match_wide_at(text + at, length);
+            else if (has_pair(may_begin_keyword, b, text[at + 1]))
+                p = match_keyword_wide(text + at), length = kwlen;
+            if (p != no_match) {
+                body[len++] = static_cast<unsigned char>(p | token_base);
+                pos += length;
+                if (p == kw_data || p == kw_rem) {
+                    literal = true;
+                    literal_end = p == kw_data ? ':' : -1;
+                    return;
                 }
+                int taken = pos - base;  // the stops the keyword covered are passed
+                stops = taken < scan_width ? stops & ~0u << taken : 0;
+                continue;
             }
             body[len++] = b;
             ++pos;

@@ -164,7 +164,8 @@ constexpr WideMatcher build_wide() {
     for (int r = 0; r < max_firsts; ++r)
         for (int c = 0; c < max_seconds; ++c) {
             const Span &span = index.lists[r][c];
-            m.span[r][c] = static_cast<std::uint16_t>(span.start << 6 | span.count);
+            m.span[r][c] = static_cast<std::uint32_t>(index.candidates[span.start].position) << 16 |
+                           static_cast<std::uint32_t>(span.start) << 6 | span.count;
         }
     for (int j = 0; j < max_candidates; ++j) m.candidate[j] = index.candidates[j].position;
     for (int p = 0; p < keyword_count; ++p) {

@@ -125,8 +125,8 @@ struct WideMatcher {
     static constexpr int rows = 40, columns = 80;  // distinct first and second bytes, with room to spare
     std::uint8_t row[256];                         // by the first byte; 0 for one that starts no spelling
     std::uint8_t column[256];                      // by the second byte; 0 for one that decides nothing
-    std::uint16_t span[rows][columns];             // first candidate << 6 | how many
-    std::uint8_t candidate[1024];                  // positions of the spellings listed
+    std::uint32_t span[rows][columns];             // the first's position << 16 | index of the first << 6 | how many
+    std::uint8_t candidate[1024 + 1];              // positions of the spellings listed, and one read past the last
     std::uint64_t bytes[keyword_count];            // each spelling as a load of matching text gives it, zeros after
     std::uint64_t mask[keyword_count];             // the spelling's own bytes in that load
     std::uint8_t size[keyword_count];              // its length
@@ -140,11 +140,11 @@ extern const WideMatcher wide_matcher;  // the index of the keyword table
 // without branches, which the text would leave the processor to guess.
 inline unsigned char match_wide_at(const unsigned char *text, int &length) {
     const WideMatcher &m = wide_matcher;
-    unsigned span = m.span[m.row[text[0]]][m.column[text[1]]];
+    std::uint32_t span = m.span[m.row[text[0]]][m.column[text[1]]];
     std::uint64_t t;
     std::memcpy(&t, text, 8);
-    for (unsigned j = span >> 6, end = j + (span & 63); j < end; ++j) {
-        unsigned p = m.candidate[j];
+    unsigned p = span >> 16;  // the first candidate's position, at hand without a look in `candidate`
+    for (unsigned j = span >> 6 & 1023, end = j + (span & 63); j < end; p = m.candidate[++j]) {
         std::uint64_t diff = (t ^ m.bytes[p]) & m.mask[p];
         int at = __builtin_ctzll(diff | std::uint64_t{1} << 63) >> 3;  // 7 where all of it matches
         bool whole = diff == 0;
