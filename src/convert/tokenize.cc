@@ -174,6 +174,7 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
         // Where a keyword may start, or code leaves off.
         unsigned leaves = code_leaves(text + base);
         unsigned stops = leaves | pair_start_mask(text + base);
+        std::uint32_t span = stops != 0 ? wide_span(text + base + lowest_bit(stops)) : 0;
         while (stops != 0) {
             int at = base + lowest_bit(stops);
             copy16(body + len, text + pos);
@@ -181,12 +182,16 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             pos = at;
             if ((leaves & stops & (0u - stops)) != 0) return;
             unsigned char b = text[at];
+            // The next stop's span is looked up before this one is matched,
+            // so that the two lookups overlap.
+            unsigned rest = stops & (stops - 1);
+            std::uint32_t next_span = rest != 0 ? wide_span(text + base + lowest_bit(rest)) : 0;
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
             int length = 1;
             unsigned char p = no_match;
             if (wide_matching)
-                p = match_wide_at(text + at, length);
+                p = match_wide_span(text + at, span, length);
             else if (has_pair(may_begin_keyword, b, text[at + 1]))
                 p = match_keyword_wide(text + at), length = kwlen;
             if (p != no_match) {
@@ -199,11 +204,13 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
                 }
                 int taken = pos - base;  // the stops the keyword covered are passed
                 stops = taken < scan_width ? stops & ~0u << taken : 0;
+                span = stops == rest ? next_span : stops != 0 ? wide_span(text + base + lowest_bit(stops)) : 0;
                 continue;
             }
             body[len++] = b;
             ++pos;
-            stops &= stops - 1;
+            stops = rest;
+            span = next_span;
         }
         if (pos < base + scan_width) {
             copy16(body + len, text + pos);

@@ -138,9 +138,15 @@ extern const WideMatcher wide_matcher;  // the index of the keyword table
 // first byte where text and spelling differ decides: a spelling used up
 // matches in full, a byte flipped in bit 0x20 as an abbreviation, computed
 // without branches, which the text would leave the processor to guess.
-inline unsigned char match_wide_at(const unsigned char *text, int &length) {
+// The span match_wide_at looks at for `text`, which a caller may look up
+// ahead of time.
+inline std::uint32_t wide_span(const unsigned char *text) {
+    return wide_matcher.span[wide_matcher.row[text[0]]][wide_matcher.column[text[1]]];
+}
+
+// match_wide_at with the span of `text` already at hand.
+inline unsigned char match_wide_span(const unsigned char *text, std::uint32_t span, int &length) {
     const WideMatcher &m = wide_matcher;
-    std::uint32_t span = m.span[m.row[text[0]]][m.column[text[1]]];
     std::uint64_t t;
     std::memcpy(&t, text, 8);
     unsigned p = span >> 16;  // the first candidate's position, at hand without a look in `candidate`
@@ -155,6 +161,10 @@ inline unsigned char match_wide_at(const unsigned char *text, int &length) {
     }
     length = 1;
     return no_match;
+}
+
+inline unsigned char match_wide_at(const unsigned char *text, int &length) {
+    return match_wide_span(text, wide_span(text), length);
 }
 
 }  // namespace vbconv
