@@ -2,9 +2,12 @@
 // Windows under Wine included: names in any script, names that differ only
 // in case, outputs that exist already, binary standard streams, patterns,
 // and a reader that goes away.
+#include "driver/files.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 
 #include "driver/driver.h"
 #include "support.h"
@@ -132,4 +135,19 @@ TEST(Files, TheNullDeviceIsWrittenInPlace) {
     vbtest::Run r = run_vbconv(s.dir, {"-o", vbtest::windows_build() ? "NUL" : "/dev/null", "a.bas"});
     EXPECT_EQ(r.status, vbconv::exit_ok) << r.err;
     EXPECT_EQ(vbtest::names_in(s.dir), std::vector<std::string>{"a.bas"});
+}
+
+// The converters' echo is left unbuilt only where it would go nowhere: the
+// null device, not a file beside it (Windows writes it to NUL all the same).
+TEST(Files, OnlyTheNullDeviceTakesNoEcho) {
+    vbtest::Scratch s;
+    write_file(s.path("a.txt"), "10 END\n");
+    std::FILE *null = std::fopen(vbtest::windows_build() ? "NUL" : "/dev/null", "wb");
+    std::FILE *file = std::fopen(s.path("a.txt").c_str(), "rb");
+    ASSERT_NE(null, nullptr);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(vbconv::is_null_device(null), !vbtest::windows_build());
+    EXPECT_FALSE(vbconv::is_null_device(file));
+    std::fclose(null);
+    std::fclose(file);
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -27,4 +29,15 @@ TEST(NumberFormat, AgreesWithPrintf) {
     for (std::int32_t v = -120000; v <= 120000; ++v) ASSERT_EQ(ours(v), printf_5d(v)) << v;
     for (std::int32_t v : {INT_MIN, INT_MIN + 1, -1000000000, 999999999, 1000000000, INT_MAX - 1, INT_MAX})
         EXPECT_EQ(ours(v), printf_5d(v)) << v;
+}
+
+// The listing's number field of every line number an image can hold, from
+// its lookup table or from its digits, is printf's "%5d ".
+TEST(NumberFormat, FieldAgreesWithPrintf) {
+    for (unsigned n = 0; n <= 65535; ++n) {
+        std::uint64_t field = vbconv::number_field(n);
+        char got[8];
+        std::memcpy(got, &field, 8);
+        ASSERT_EQ(std::string(got, 6), printf_5d(static_cast<std::int32_t>(n)) + " ") << n;
+    }
 }

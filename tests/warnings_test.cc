@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "convert/expand.h"
 #include "convert/filter.h"
@@ -107,6 +109,42 @@ TEST(Warnings, ListingSaysWhatDoesNotComeBack) {
         EXPECT_EQ(c.warnings, k.warnings) << k.what;
         EXPECT_EQ(vbconv::image_comes_back, *k.difference == 0) << k.what;
         EXPECT_EQ(std::string(vbconv::image_difference), k.difference) << k.what;
+    }
+}
+
+// A record with plenty of input after it is listed in one pass, and judged
+// there; a lone one goes the general way.  Both must find the same: the
+// keywords whose spelling may read on, DATA and REM text, letters before them.
+TEST(Warnings, ARecordListedInOnePassIsJudgedAsAnyOther) {
+    auto t = [](const char *k) { return std::string(1, tok(k)); };
+    const struct {
+        const char *what;
+        std::string body;
+        bool comes_back;
+    } cases[] = {
+        {"< before <", "A" + t("<") + "<2", false},
+        {"< before the token <", "A" + t("<") + t("<") + "2", false},
+        {"< before =", "A" + t("<") + t("=") + "2", true},
+        {"> before >", "A" + t(">") + ">2", false},
+        {"DO before KE", t("DO") + "KE", false},
+        {"DO before k", t("DO") + "k", false},
+        {"DO before X", t("DO") + "X", true},
+        {"REM text", t("REM") + "PRINT TO<<", true},
+        {"keyword in REM text", t("REM") + "A" + t("PRINT"), false},
+        {"letters before REM", "ATOP" + t("REM") + "X", false},
+        {"keyword in DATA", t("DATA") + "1," + t("PRINT"), false},
+        {"DATA then code", t("DATA") + "1:" + t("PRINT") + "A", true},
+    };
+    for (const auto &k : cases) {
+        std::vector<std::pair<unsigned, std::string>> records{{10, k.body}};
+        vbtest::Converted alone = vbtest::expand(after_lead(image(records)));
+        EXPECT_EQ(vbconv::image_comes_back, k.comes_back) << k.what;
+        for (unsigned n = 20; n < 600; n += 10) records.push_back({n, "A1"});
+        vbtest::Converted followed = vbtest::expand(after_lead(image(records)));
+        EXPECT_EQ(vbconv::image_comes_back, k.comes_back) << k.what;
+        EXPECT_EQ(followed.warnings, alone.warnings) << k.what;
+        EXPECT_EQ(followed.dest.substr(0, alone.dest.find('\n')), alone.dest.substr(0, alone.dest.find('\n')))
+            << k.what;
     }
 }
 
@@ -252,4 +290,28 @@ TEST(Warnings, CheckStrictAndEscapeRuns) {
     r = vbtest::run_vbconv(s.dir, {"--escape", "bad.txt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(vbtest::exists(s.path("bad.BAS")));
+}
+
+// A line goes out in one write where it fits a buffer, and in pieces where
+// a long name does not: the same bytes either way.
+TEST(Warnings, LinesOfAnyLengthComeOutWhole) {
+    for (std::size_t size : {2, 5000}) {
+        std::string name(size, 'n');
+        std::FILE *saved = vbconv::warn_stream;
+        vbconv::warn_stream = std::tmpfile();
+        vbconv::warnings_begin(name.c_str());
+        vbconv::warn_text(vbconv::Warn::split, 7, "a %s", "b");
+        vbconv::warn_line(vbconv::Warn::bad_link, 8, "c");
+        vbconv::warn_file(vbconv::Warn::lead_byte, "d%d", 1);
+        vbconv::error_text(vbconv::Warn::zero_escape, 9, "e");
+        vbconv::warnings_end();
+        std::rewind(vbconv::warn_stream);
+        std::string got;
+        for (int c; (c = std::fgetc(vbconv::warn_stream)) != EOF;) got.push_back(static_cast<char>(c));
+        std::fclose(vbconv::warn_stream);
+        vbconv::warn_stream = saved;
+        EXPECT_EQ(got, name + ":7: warning: a b\n" + name + ": line 8: warning: c\n" + name + ": warning: d1\n" + name +
+                           ":9: error: e\n")
+            << size;
+    }
 }

@@ -141,6 +141,22 @@ constexpr PairSet matters_before = [] {
 // `matters` when byte a, listed as itself in code, matters before body byte b.
 inline unsigned matters_at(unsigned a, unsigned b) { return has_pair(matters_before, a, b) ? matters : 0; }
 
+// pair_start_mask must find every pair of matters_before, or a line that
+// could read back as something else would be taken for one that comes back.
+constexpr bool pair_scan_finds_every_pair() {
+    for (unsigned a = 0; a < 256; ++a) {
+        bool op = a == '*' || a == '+' || a == '-' || a == '/' || a == '^' || (a >= '<' && a <= '>');
+        for (unsigned b = 0; b < 256; ++b) {
+            unsigned folded = b | 0x20;
+            bool operator_token = (b >= 0xBC && b <= 0xC0) || (b >= 0xC4 && b <= 0xC8);
+            bool then = (folded >= 'a' && folded <= 'z') || (b >= 0x80 && !operator_token);
+            if (has_pair(matters_before, a, b) && !op && !(a >= 'A' && a <= 'Z' && then)) return false;
+        }
+    }
+    return true;
+}
+static_assert(pair_scan_finds_every_pair());
+
 // Copies the plain bytes that come next in what is read ahead to both dest
 // and console, as the body loop would one at a time.  Stops at the first
 // other byte, or where the input or an output block runs out.  Returns the
@@ -653,6 +669,178 @@ void check_record(const Line &l, int c, int zeros) {
     }
 }
 
+// Bit i set when bits 0 to i of `mask` hold an odd number of ones.
+inline unsigned prefix_parity(unsigned mask) {
+    mask ^= mask << 1;
+    mask ^= mask << 2;
+    mask ^= mask << 4;
+    mask ^= mask << 8;
+    return mask & 0xFFFF;
+}
+
+// A token whose spelling is not certain reads back as itself unless the
+// text after it completes an earlier, longer spelling ("<" and "<<", "DO"
+// and "DOKE"): the pairs of such a token and the body bytes whose text
+// would then read on, by the byte that would follow its spelling, as it
+// stands or flipped.
+constexpr PairSet reads_on = [] {
+    PairSet set{};
+    for (unsigned t = token_base; t <= token_last; ++t) {
+        if (certain_spelling[t]) continue;
+        std::string_view s = spelling(static_cast<unsigned char>(t));
+        for (int q = 0; q < keyword_count; ++q) {
+            std::string_view k = keyword[q];
+            if (k.size() <= s.size() || k.substr(0, s.size()) != s) continue;
+            auto next = static_cast<unsigned char>(k[s.size()]);
+            for (unsigned b = 0; b < 256; ++b) {
+                unsigned text = b < token_base ? b
+                                : b <= token_last
+                                    ? static_cast<unsigned char>(spelling(static_cast<unsigned char>(b))[0])
+                                    : '{';
+                if (text == next || text == (next ^ 0x20u)) add_pair(set, t, b);
+            }
+        }
+    }
+    return set;
+}();
+
+constexpr unsigned char data_token = token_base + kw_data;
+constexpr unsigned char rem_token = token_base + kw_rem;
+
+// The record loop judges the tokens that matter by themselves: those that
+// may read on (reads_on), DATA, whose literal text ends at a colon and is
+// walked, and REM, after which no token may stand.
+constexpr bool tokens_that_matter_are_judged() {
+    for (int c = token_base; c <= token_last; ++c)
+        if (context_matters[c] != (!certain_spelling[c] || c == data_token || c == rem_token)) return false;
+    return true;
+}
+static_assert(tokens_that_matter_are_judged());
+
+// Input the record loop keeps readable: the header, the longest body that
+// lists short enough for one read, and a scan past it.
+constexpr std::size_t record_in_room = 4 + max_read + fast_in_room;
+
+// Lists the record at in_pos in one pass over its bytes, when it is of the
+// common kind: all of it read ahead, a body of printable text, strings and
+// keyword tokens that lists short enough for one read and comes back as it
+// is.  The line goes to dest, then to the console (not a terminal) in one
+// copy.  Any other record (the end marker, an empty body or one that starts
+// with a space, a byte the text does not hold, alignment mode's spaces, a
+// line that would not come back) it leaves as it found it and returns false,
+// for the general path to list with its warnings.  `any_line` and
+// `last_number` follow the line numbers for the ascending check.
+bool list_record_fast(int alignment, std::uint64_t &wait_count, bool &any_line, unsigned &last_number) {
+    if (in_end - in_pos < record_in_room) return false;
+    const unsigned char *record = in_block + in_pos;
+    if (ends_program(record[1])) return false;
+    unsigned link = record[0] | record[1] << 8, number = record[2] | record[3] << 8;
+    if (alignment != 0 && space_budget(number) != 0) return false;
+    const unsigned char *body = record + 4;
+    if (body[0] == 0 || body[0] == ' ') return false;
+
+    if (block_size - dest_out.used < out_window) flush_block(dest_out, dest);
+    unsigned char *field_at = dest_out.data + dest_out.used;
+    std::uint64_t field = number_field(number);
+    std::memcpy(field_at, &field, 8);
+    unsigned char *const text = field_at + field_size;
+    unsigned char *const text_limit = text + (max_read - field_size);
+    unsigned char *d = text;
+    const unsigned char *p = body;
+    bool in_string = false;
+    bool after_rem = false;  // REM has been met
+    unsigned classes = 0;
+    std::uint64_t waits = 0;
+    // Each turn takes the 16 bytes from p on, up to the first byte the fast
+    // path does not list (the terminator among them): their masks are
+    // found once, and the plain bytes between the tokens are copied a scan
+    // at a time.  The body is at most as long as its text, so the limit on
+    // the text keeps the scans within record_in_room.
+    for (;;) {
+        if (d > text_limit) return false;
+        unsigned other = ~plain_mask(p) & 0xFFFF;
+        unsigned in_code = in_string ? 0 : 0xFFFF;  // bytes outside strings
+        int n = scan_width;
+        unsigned tokens = 0;
+        if (other != 0) {
+            unsigned quotes = byte_mask(p, quote), high = high_mask(p);
+            unsigned stop = other & ~(quotes | high);
+            n = stop != 0 ? lowest_bit(stop) : scan_width;
+            unsigned taken = (1u << n) - 1;
+            // A byte is in a string when an odd number of quotes come before it.
+            unsigned parity = prefix_parity(quotes & taken);
+            in_code ^= parity;
+            if ((high & ~in_code & taken) != 0) return false;  // a high byte in a string is dropped
+            tokens = high & taken;
+            in_string ^= (parity >> (scan_width - 1)) != 0;
+        }
+        unsigned paired = after_rem ? 0 : (1u << n) - 1;  // the bytes whose pairs count
+        int at = 0;                                       // p[at] is the next byte to copy
+        for (; tokens != 0; tokens &= tokens - 1) {
+            int i = lowest_bit(tokens);
+            copy16(d, p + at);
+            d += i - at;
+            unsigned char b = p[i];
+            if (b > token_last) return false;
+            // A keyword in REM text would read back as its letters; DATA's
+            // literal text is walked.
+            if (after_rem || b == data_token || has_pair(reads_on, b, p[i + 1])) classes |= matters;
+            if (b == rem_token) {
+                after_rem = true;
+                paired &= (1u << i) - 1;  // REM text is copied as it stands
+            }
+            const Padded &t = token_texts[b - token_base];
+            std::memcpy(d, t.bytes, sizeof t.bytes);
+            d += t.size;
+            waits += b == wait_token;
+            at = i + 1;
+        }
+        if ((classes & matters) == 0) {
+            // Once one byte matters, the line is walked anyway.
+            for (unsigned k = pair_start_mask(p) & in_code & paired; k != 0; k &= k - 1) {
+                int i = lowest_bit(k);
+                classes |= matters_at(p[i], p[i + 1]);
+            }
+        }
+        copy16(d, p + at);
+        d += n - at;
+        p += n;
+        if (n == scan_width) continue;
+        if (*p++ != 0) return false;
+        break;
+    }
+    auto text_size = static_cast<std::size_t>(d - text);
+    if (field_size + text_size > max_read) return false;
+    std::memcpy(d, dest_line_end.bytes, sizeof dest_line_end.bytes);  // zeros after it end the text for the matcher
+    if ((classes & matters) != 0 && !listing_comes_back(text, body, static_cast<std::size_t>(p - 1 - body)))
+        return false;
+
+    dest_out.used = static_cast<std::size_t>(d + dest_line_end.size - dest_out.data);
+    in_pos = static_cast<std::size_t>(p - in_block);
+    std::memcpy(line, record, 4);  // the last header read, which the end checks look at
+    if (console != nullptr) {
+        std::size_t size = field_size + text_size;
+        unsigned char *e = room_for(console_out, console, size + sizeof console_line_end.bytes);
+        std::memcpy(e, field_at, size);
+        std::memcpy(e + size, console_line_end.bytes, sizeof console_line_end.bytes);
+        console_out.used += size + console_line_end.size;
+    }
+    wait_count += waits;
+    unsigned next = (load_address + in_base + in_pos) & 0xFFFF;
+    if (link != next) {
+        warn_line(Warn::bad_link, number,
+                  "the link $%04X does not lead to the next record at $%04X, which tokenizing writes instead", link,
+                  next);
+        differs("line %u", number);
+    }
+    if (any_line && number <= last_number)
+        warn_line(Warn::not_ascending, number, "line number %u does not ascend (it follows line %u)", number,
+                  last_number);
+    any_line = true;
+    last_number = number;
+    return true;
+}
+
 // The checks at the end of the image: how it ended and what follows.
 void check_end(int header_got, int result) {
     if (header_got < 2 || !ends_program(line[1])) {
@@ -700,8 +888,12 @@ int p_expand() {
     bool any_line = false;
     unsigned last_number = 0;
     int header_got;
+    // A terminal's echo is escaped byte by byte, and escape mode lists
+    // bodies of its own way: both take the general path.
+    bool records_fast = !escape_mode && (console == nullptr || !console_is_terminal);
     for (;;) {
         if (in_end - in_pos < in_window) keep_ahead(in_window);
+        if (records_fast && list_record_fast(alignment, wait_count, any_line, last_number)) continue;
         unsigned link = 0, number = 0;
         if (!read_header(header_got, link, number)) break;
         if (block_size - dest_out.used < out_window) flush_block(dest_out, dest);

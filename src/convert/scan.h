@@ -62,6 +62,24 @@ inline unsigned keyword_start_mask(const unsigned char *p) {
     return to_mask(m);
 }
 
+// Bytes that, listed as themselves in code, may begin a keyword together
+// with the body byte after them: an operator's byte, whatever follows it,
+// or an upper-case letter followed by a letter of either case or a byte
+// from 0x80 up but the tokens of the operators 0xBC to 0xC0 and 0xC4 to
+// 0xC8 (a token whose spelling may start with a letter).  More than do; the
+// caller asks its table for each byte found.  Reads 17 bytes.
+inline unsigned pair_start_mask(const unsigned char *p) {
+    __m128i v = load16(p), next = load16(p + 1);
+    __m128i ops = _mm_or_si128(in_range(v, '*', '+'), in_range(v, '<', '>'));
+    ops = _mm_or_si128(ops, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_cmpeq_epi8(v, _mm_set1_epi8('/'))));
+    ops = _mm_or_si128(ops, _mm_cmpeq_epi8(v, _mm_set1_epi8('^')));
+    __m128i folded = _mm_or_si128(next, _mm_set1_epi8(0x20));  // upper case to lower, 0x80 and up stay high
+    __m128i operator_token = _mm_or_si128(in_range(next, 0xBC, 0xC0), in_range(next, 0xC4, 0xC8));
+    __m128i word_token = _mm_andnot_si128(operator_token, _mm_cmplt_epi8(next, _mm_setzero_si128()));
+    __m128i then = _mm_or_si128(in_range(folded, 'a', 'z'), word_token);
+    return to_mask(_mm_or_si128(ops, _mm_and_si128(in_range(v, 'A', 'Z'), then)));
+}
+
 // Bytes equal to any of a, b, c or d.
 inline unsigned any_of_mask(const unsigned char *p, char a, char b, char c, char d) {
     __m128i v = load16(p);
@@ -96,6 +114,19 @@ inline unsigned keyword_start_mask(const unsigned char *p) {
     for (int i = 0; i < scan_width; ++i) {
         unsigned char c = p[i];
         m |= unsigned{(c >= 'A' && c <= 'Z') || (c >= '*' && c <= '/') || (c >= '<' && c <= '>') || c == '^'} << i;
+    }
+    return m;
+}
+
+inline unsigned pair_start_mask(const unsigned char *p) {
+    unsigned m = 0;
+    for (int i = 0; i < scan_width; ++i) {
+        unsigned char c = p[i], next = p[i + 1];
+        bool op = c == '*' || c == '+' || c == '-' || c == '/' || c == '^' || (c >= '<' && c <= '>');
+        unsigned char folded = next | 0x20;
+        bool operator_token = (next >= 0xBC && next <= 0xC0) || (next >= 0xC4 && next <= 0xC8);
+        bool then = (folded >= 'a' && folded <= 'z') || (next >= 0x80 && !operator_token);
+        m |= unsigned{op || (c >= 'A' && c <= 'Z' && then)} << i;
     }
     return m;
 }

@@ -143,6 +143,83 @@ inline unsigned stops_in(const unsigned char *p, bool in_string, bool literal) {
     return m | keyword_start_mask(p) | high_mask(p);
 }
 
+// A keyword in code starts with one of the operators' bytes, which
+// pair_start_mask finds wherever they are, or with an upper-case letter
+// followed by a letter: what pair_start_mask finds is then every place where
+// the matcher could find a keyword.
+constexpr bool pair_scan_finds_every_keyword() {
+    for (std::string_view k : keyword) {
+        char c = k[0];
+        bool op = c == '*' || c == '+' || c == '-' || c == '/' || c == '^' || (c >= '<' && c <= '>');
+        bool word = c >= 'A' && c <= 'Z' && k.size() >= 2 && ((k[1] | 0x20) >= 'a' && (k[1] | 0x20) <= 'z');
+        if (!op && !word) return false;
+    }
+    return true;
+}
+static_assert(pair_scan_finds_every_keyword());
+
+// The bytes of the 16 from `p` on where tokenizing code leaves for the
+// general loop: a line end or a zero, a quote, a byte from 0x80 up.
+inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '\n', '\r', quote) | high_mask(p); }
+
+// Tokenizes code from text[pos] on into body[len] on, where scan_width
+// bytes past the text and the body are readable and writable: the stops of
+// 16 bytes are found at once, and the bytes between them copied a scan at a
+// time.  Returns at a byte of a kind of its own (a line end, a quote, a byte
+// from 0x80 up), with pos there, or after DATA or REM, with `literal` set.
+inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &literal,
+                          int &literal_end) {
+    for (;;) {
+        int base = pos;
+        // Where a keyword may start, or code leaves off.
+        unsigned leaves = code_leaves(text + base);
+        unsigned stops = leaves | pair_start_mask(text + base);
+        std::uint32_t span = stops != 0 ? wide_span(text + base + lowest_bit(stops)) : 0;
+        while (stops != 0) {
+            int at = base + lowest_bit(stops);
+            copy16(body + len, text + pos);
+            len += at - pos;
+            pos = at;
+            if ((leaves & stops & (0u - stops)) != 0) return;
+            unsigned char b = text[at];
+            // The next stop's span is looked up before this one is matched,
+            // so that the two lookups overlap.
+            unsigned rest = stops & (stops - 1);
+            std::uint32_t next_span = rest != 0 ? wide_span(text + base + lowest_bit(rest)) : 0;
+            // The one-load matcher's index tells at once a pair that begins
+            // no spelling; the other matcher is not asked at one.
+            int length = 1;
+            unsigned char p = no_match;
+            if (wide_matching)
+                p = match_wide_span(text + at, span, length);
+            else if (has_pair(may_begin_keyword, b, text[at + 1]))
+                p = match_keyword_wide(text + at), length = kwlen;
+            if (p != no_match) {
+                body[len++] = static_cast<unsigned char>(p | token_base);
+                pos += length;
+                if (p == kw_data || p == kw_rem) {
+                    literal = true;
+                    literal_end = p == kw_data ? ':' : -1;
+                    return;
+                }
+                int taken = pos - base;  // the stops the keyword covered are passed
+                stops = taken < scan_width ? stops & ~0u << taken : 0;
+                span = stops == rest ? next_span : stops != 0 ? wide_span(text + base + lowest_bit(stops)) : 0;
+                continue;
+            }
+            body[len++] = b;
+            ++pos;
+            stops = rest;
+            span = next_span;
+        }
+        if (pos < base + scan_width) {
+            copy16(body + len, text + pos);
+            len += base + scan_width - pos;
+            pos = base + scan_width;
+        }
+    }
+}
+
 // Tokenizes `text` from where `state` stands up to the first 00, LF or CR
 // into `body`; returns the body bytes written and sets found.stop to the
 // offset of the byte that stopped it.  With `wide`, scan_width bytes past
@@ -170,6 +247,10 @@ int tokenize_run(const unsigned char *text, LineState &state, unsigned char *bod
                 body[len++] = b;
                 ++pos;
             }
+        } else if (wide) {
+            tokenize_code(text, pos, body, len, literal, literal_end);
+            if (literal) continue;
+            b = text[pos];
         } else {
             while (kinds[b = text[pos]] == copied) {
                 body[len++] = b;
@@ -181,7 +262,9 @@ int tokenize_run(const unsigned char *text, LineState &state, unsigned char *bod
         if (kind == quote_mark) in_string = !in_string;
         if (kind == colon && literal && literal_end == ':') literal = false;
         if (kind == foreign) note_byte(found.foreign, b);
-        if (kind == starts_keyword) {
+        // At a pair that begins no spelling the matcher is sure to find
+        // nothing, and is not asked.
+        if (kind == starts_keyword && has_pair(may_begin_keyword, b, text[pos + 1])) {
             unsigned char p = wide ? match_keyword_wide(text + pos) : match_keyword(text + pos);
             if (p != no_match) {
                 body[len++] = static_cast<unsigned char>(p | token_base);
@@ -342,10 +425,12 @@ struct Program {
     unsigned last_stored;  // line number of the last record written
 };
 
-// Writes the record of a body of `len` bytes (1 or more) under the current
-// number, and warns about what the image makes of its number and address.
-void add_record(Program &prog, const unsigned char *body, int len) {
-    std::int32_t number = prog.number;
+// Takes a record with a body of `len` bytes (1 or more) under the current
+// number, warns about what the image makes of its number and address, and
+// returns its link.  `number` is set to the number the record holds; the
+// next line's number follows it.
+unsigned take_record(Program &prog, int len, std::int32_t &number) {
+    number = prog.number;
     unsigned stored = static_cast<std::uint32_t>(number) & 0xFFFF;
     long at = prog.text_line;
     if (number < 0 || number > 0xFFFF)
@@ -366,10 +451,18 @@ void add_record(Program &prog, const unsigned char *body, int len) {
                       "the program passes the top of the 64 KB address space: this line's link wraps to $%04X",
                       prog.address);
     }
-    write_record(prog.address, number, body, len);
     prog.any_record = true;
     prog.last_stored = stored;
     prog.number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 10);
+    return prog.address;
+}
+
+// Writes the record of a body of `len` bytes (1 or more) under the current
+// number, and warns about what the image makes of its number and address.
+void add_record(Program &prog, const unsigned char *body, int len) {
+    std::int32_t number;
+    unsigned link = take_record(prog, len, number);
+    write_record(link, number, body, len);
 }
 
 void warn_foreign(const LineFindings &found, long at) {
@@ -393,10 +486,85 @@ void warn_nul(long at, long dropped) {
         warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the %ld bytes after it are dropped", dropped);
 }
 
+// Input the line loop keeps readable: a line that fits one read, and a scan
+// and a matcher's load past it.
+constexpr std::size_t line_room = max_read + 4 * scan_width + 8;
+
+// Tokenizes the next line in place in in_block, its body straight into the
+// record in dest, when it is of the common kind: all of it read ahead, with
+// its line end well within one read (so that the read would take it whole,
+// CR LF included), and no NUL byte.  Leaves any other line as it found it
+// and returns false, for tokenize_reads to read it the general way.
+bool tokenize_line_fast(Program &prog) {
+    if (in_end - in_pos < line_room) {
+        keep_ahead(4096);
+        if (in_end - in_pos < line_room) return false;
+    }
+    const unsigned char *text = in_block + in_pos;
+    constexpr int longest = max_read - 2;  // bytes before the line end, so that CR LF fits too
+    int size = 0;                          // of the text before its line end
+    // Four scans at once: most lines end within them.
+    for (;; size += 4 * scan_width) {
+        if (size > longest) return false;
+        const unsigned char *p = text + size;
+        std::uint64_t ends = any_of_mask(p, '\n', '\r', 0, '\n') |
+                             std::uint64_t{any_of_mask(p + scan_width, '\n', '\r', 0, '\n')} << scan_width |
+                             std::uint64_t{any_of_mask(p + 2 * scan_width, '\n', '\r', 0, '\n')} << 2 * scan_width |
+                             std::uint64_t{any_of_mask(p + 3 * scan_width, '\n', '\r', 0, '\n')} << 3 * scan_width;
+        if (ends != 0) {
+            size += __builtin_ctzll(ends);
+            break;
+        }
+    }
+    if (size > longest || text[size] == 0) return false;
+
+    // The number and the white space before the body, which the general
+    // read would skip up to its terminating zero: none of them runs past
+    // the line end here.
+    int at = 0;
+    if (is_digit(text[0])) {
+        // Most lines start with their number: scan_line_number's result
+        // without its white space and sign.
+        std::uint32_t value = 0;
+        for (; is_digit(text[at]); ++at) value = value * 10 + static_cast<std::uint32_t>(text[at] - '0');
+        prog.number = static_cast<std::int32_t>(value);
+    } else {
+        while (at < size && is_space(text[at])) ++at;
+        if (at < size) at = scan_line_number(text, prog.number);
+    }
+    while (at < size && is_space(text[at])) ++at;
+    unsigned char *record = room_for(dest_out, dest, 4 + max_read + scan_width + 1);
+    unsigned char *body = record + 4;
+    LineFindings found{};
+    LineState state{false, false, -1};
+    int len = at < size ? tokenize_run<true>(text + at, state, body, found) : 0;
+    if (console != nullptr) write_trace(prog.number, body, len);
+    if (found.foreign.count != 0) warn_foreign(found, prog.text_line);
+    if (len > 0) {
+        std::int32_t number;
+        unsigned link = take_record(prog, len, number);
+        auto n = static_cast<std::uint32_t>(number);
+        record[0] = static_cast<unsigned char>(link);
+        record[1] = static_cast<unsigned char>(link >> 8);
+        record[2] = static_cast<unsigned char>(n);
+        record[3] = static_cast<unsigned char>(n >> 8);
+        body[len] = terminator;
+        dest_out.used += 4 + static_cast<std::size_t>(len) + 1;
+    }
+    in_pos += static_cast<std::size_t>(size) + (text[size] == '\r' && text[size + 1] == '\n' ? 2 : 1);
+    ++prog.text_line;
+    return true;
+}
+
 // The default way: reads of at most max_read bytes, each a line of its own.
 void tokenize_reads(Program &prog) {
     bool continues = false;  // this read continues a line that the read before split
-    for (int n; (n = read_line()) > 0;) {
+    // A terminal's trace is escaped byte by byte: it takes the general way.
+    bool fast = console == nullptr || !console_is_terminal;
+    for (;;) {
+        if (fast && !continues && tokenize_line_fast(prog)) continue;
+        int n = read_line();
+        if (n <= 0) break;
         int pos = scan_line_number(line, prog.number);
         LineFindings found{};
         int at = pos;

@@ -2,6 +2,7 @@
 #include "convert/warn.h"
 
 #include <cstdarg>
+#include <cstdio>
 
 #include "convert/streams.h"
 
@@ -61,9 +62,44 @@ void begin_line() {
     if (console != nullptr) std::fflush(console);
 }
 
-void finish_line(const char *format, std::va_list args) {
-    std::vfprintf(warn_stream, format, args);
-    std::fputc('\n', warn_stream);
+// Where in a file a line points.
+enum class At { file, text_line, image_line };
+
+// Writes the head of a line to `out` (room for `room` bytes) as snprintf
+// does: the file, the line `line` of its text or of its image where `at`
+// says so, and what the line is.
+int write_head(char *out, std::size_t room, const char *what, At at, long line) {
+    if (at == At::file) return std::snprintf(out, room, "%s: %s: ", file_name, what);
+    if (at == At::image_line) return std::snprintf(out, room, "%s: line %ld: %s: ", file_name, line, what);
+    return std::snprintf(out, room, "%s:%ld: %s: ", file_name, line, what);
+}
+
+// Writes a line of the head, then `format` and a line end, in one write
+// where it fits the buffer: standard error is unbuffered, and would
+// otherwise see three system calls a line.
+void write_line(const char *what, At at, long line, const char *format, std::va_list args) {
+    static char text[4096];
+    std::va_list again;
+    va_copy(again, args);
+    int n = write_head(text, sizeof text, what, at, line);
+    int m = n < 0 || static_cast<std::size_t>(n) >= sizeof text
+                ? -1
+                : std::vsnprintf(text + n, sizeof text - static_cast<std::size_t>(n), format, args);
+    if (m >= 0 && static_cast<std::size_t>(n) + static_cast<std::size_t>(m) + 1 < sizeof text) {
+        text[n + m] = '\n';
+        std::fwrite(text, 1, static_cast<std::size_t>(n + m + 1), warn_stream);
+    } else {
+        // A name too long for the buffer: written in pieces.
+        if (at == At::file)
+            std::fprintf(warn_stream, "%s: %s: ", file_name, what);
+        else if (at == At::image_line)
+            std::fprintf(warn_stream, "%s: line %ld: %s: ", file_name, line, what);
+        else
+            std::fprintf(warn_stream, "%s:%ld: %s: ", file_name, line, what);
+        std::vfprintf(warn_stream, format, again);
+        std::fputc('\n', warn_stream);
+    }
+    va_end(again);
 }
 
 }  // namespace
@@ -93,30 +129,27 @@ int file_errors() { return errors; }
 void warn_text(Warn kind, long line, const char *format, ...) {
     if (!count(kind)) return;
     begin_line();
-    std::fprintf(warn_stream, "%s:%ld: warning: ", file_name, line);
     std::va_list args;
     va_start(args, format);
-    finish_line(format, args);
+    write_line("warning", At::text_line, line, format, args);
     va_end(args);
 }
 
 void warn_line(Warn kind, unsigned number, const char *format, ...) {
     if (!count(kind)) return;
     begin_line();
-    std::fprintf(warn_stream, "%s: line %u: warning: ", file_name, number);
     std::va_list args;
     va_start(args, format);
-    finish_line(format, args);
+    write_line("warning", At::image_line, static_cast<long>(number), format, args);
     va_end(args);
 }
 
 void warn_file(Warn kind, const char *format, ...) {
     if (!count(kind)) return;
     begin_line();
-    std::fprintf(warn_stream, "%s: warning: ", file_name);
     std::va_list args;
     va_start(args, format);
-    finish_line(format, args);
+    write_line("warning", At::file, 0, format, args);
     va_end(args);
 }
 
@@ -125,10 +158,9 @@ void error_text(Warn kind, long line, const char *format, ...) {
     is_error[static_cast<int>(kind)] = true;
     if (!count(kind)) return;
     begin_line();
-    std::fprintf(warn_stream, "%s:%ld: error: ", file_name, line);
     std::va_list args;
     va_start(args, format);
-    finish_line(format, args);
+    write_line("error", At::text_line, line, format, args);
     va_end(args);
 }
 

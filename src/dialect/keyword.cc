@@ -146,31 +146,6 @@ constexpr PairIndex build_index() {
 constexpr PairIndex index = build_index();
 static_assert(index.fits, "raise the limits of the pair index");
 
-// Each spelling as the eight bytes a load of matching text would give,
-// zeros after its end, and a mask of its own bytes.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && !defined(VBCONV_SCALAR)
-constexpr bool wide_compare = true;
-#else
-constexpr bool wide_compare = false;
-#endif
-
-struct Wide {
-    std::uint64_t bytes;
-    std::uint64_t mask;
-};
-
-constexpr std::array<Wide, keyword_count> wide_spelling = [] {
-    std::array<Wide, keyword_count> t{};
-    for (int p = 0; p < keyword_count; ++p) {
-        std::string_view k = keyword[p];
-        for (std::size_t i = 0; i < k.size() && i < 8; ++i) {
-            t[p].bytes |= std::uint64_t{static_cast<unsigned char>(k[i])} << (8 * i);
-            t[p].mask |= std::uint64_t{0xFF} << (8 * i);
-        }
-    }
-    return t;
-}();
-
 constexpr bool every_spelling_fits_a_load() {
     for (std::string_view k : keyword)
         if (k.size() > 8) return false;
@@ -178,42 +153,48 @@ constexpr bool every_spelling_fits_a_load() {
 }
 static_assert(every_spelling_fits_a_load());
 
-// matches_from_third in one load: the first byte where text and spelling
-// differ decides, as it does byte by byte.
-inline bool matches_wide(const unsigned char *text, int position) {
-    std::uint64_t t;
-    std::memcpy(&t, text, 8);
-    const Wide &k = wide_spelling[position];
-    std::uint64_t diff = (t ^ k.bytes) & k.mask;
-    if (diff == 0) {
-        kwlen = static_cast<int>(keyword[position].size());
-        return true;
+// The index and the spellings as match_wide_at reads them.
+constexpr WideMatcher build_wide() {
+    WideMatcher m{};
+    static_assert(max_firsts <= WideMatcher::rows && max_seconds <= WideMatcher::columns);
+    for (int b = 0; b < 256; ++b) {
+        m.row[b] = index.first[b];
+        m.column[b] = index.second[b];
     }
-    int at = __builtin_ctzll(diff) >> 3;
-    if ((diff >> (8 * at) & 0xFF) == 0x20) {
-        kwlen = at + 1;  // the flipped byte is consumed too
-        return true;
+    for (int r = 0; r < max_firsts; ++r)
+        for (int c = 0; c < max_seconds; ++c) {
+            const Span &span = index.lists[r][c];
+            m.span[r][c] = static_cast<std::uint32_t>(index.candidates[span.start].position) << 16 |
+                           static_cast<std::uint32_t>(span.start) << 6 | span.count;
+        }
+    for (int j = 0; j < max_candidates; ++j) m.candidate[j] = index.candidates[j].position;
+    for (int p = 0; p < keyword_count; ++p) {
+        std::string_view k = keyword[p];
+        for (std::size_t i = 0; i < k.size(); ++i) {
+            m.bytes[p] |= std::uint64_t{static_cast<unsigned char>(k[i])} << (8 * i);
+            m.mask[p] |= std::uint64_t{0xFF} << (8 * i);
+        }
+        m.size[p] = static_cast<std::uint8_t>(k.size());
     }
-    return false;
+    return m;
 }
+
+// A span holds its start and count in 10 and 6 bits.
+constexpr bool spans_fit() {
+    for (int r = 0; r < max_firsts; ++r)
+        for (int c = 0; c < max_seconds; ++c)
+            if (index.lists[r][c].count >= 64 || index.lists[r][c].start >= 1024) return false;
+    return max_candidates <= 1024;
+}
+static_assert(spans_fit());
 
 }  // namespace
 
+const WideMatcher wide_matcher = build_wide();
+
 unsigned char match_keyword_wide(const unsigned char *text) {
-    if (!wide_compare) return match_keyword(text);
-    kwlen = 1;
-    int row = index.first[text[0]];
-    if (row == 0) return no_match;
-    const Span span = index.lists[row][index.second[text[1]]];
-    for (int j = span.start; j < span.start + span.count; ++j) {
-        const Candidate c = index.candidates[j];
-        if (c.certain != 0) {
-            kwlen = c.certain;
-            return c.position;
-        }
-        if (matches_wide(text, c.position)) return c.position;
-    }
-    return no_match;
+    if (!wide_matching) return match_keyword(text);
+    return match_wide_at(text, kwlen);
 }
 
 unsigned char sstrcmp(const unsigned char *text, const std::string_view *table, int first, int last) {

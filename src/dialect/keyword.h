@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace vbconv {
@@ -107,5 +108,63 @@ unsigned char match_keyword(const unsigned char *text);
 // compared in one 64-bit load (on little-endian machines, unless
 // VBCONV_SCALAR is defined).
 unsigned char match_keyword_wide(const unsigned char *text);
+
+// Whether this build compares spellings in one load (match_wide_at).
+inline constexpr bool wide_matching =
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && !defined(VBCONV_SCALAR)
+    true;
+#else
+    false;
+#endif
+
+// The matcher's index and spellings in the form the one-load compare reads,
+// built in keyword.cc.  By the text's first byte a row and by its second a
+// column; their span lists the spellings that may match, in table order,
+// and ends at one that matches for certain.
+struct WideMatcher {
+    static constexpr int rows = 40, columns = 80;  // distinct first and second bytes, with room to spare
+    std::uint8_t row[256];                         // by the first byte; 0 for one that starts no spelling
+    std::uint8_t column[256];                      // by the second byte; 0 for one that decides nothing
+    std::uint32_t span[rows][columns];             // the first's position << 16 | index of the first << 6 | how many
+    std::uint8_t candidate[1024 + 1];              // positions of the spellings listed, and one read past the last
+    std::uint64_t bytes[keyword_count];            // each spelling as a load of matching text gives it, zeros after
+    std::uint64_t mask[keyword_count];             // the spelling's own bytes in that load
+    std::uint8_t size[keyword_count];              // its length
+};
+extern const WideMatcher wide_matcher;  // the index of the keyword table
+
+// match_keyword_wide where wide_matching holds, inline, with the length of
+// the match in `length` (1 where nothing matched) instead of kwlen.  The
+// first byte where text and spelling differ decides: a spelling used up
+// matches in full, a byte flipped in bit 0x20 as an abbreviation, computed
+// without branches, which the text would leave the processor to guess.
+// The span match_wide_at looks at for `text`, which a caller may look up
+// ahead of time.
+inline std::uint32_t wide_span(const unsigned char *text) {
+    return wide_matcher.span[wide_matcher.row[text[0]]][wide_matcher.column[text[1]]];
+}
+
+// match_wide_at with the span of `text` already at hand.
+inline unsigned char match_wide_span(const unsigned char *text, std::uint32_t span, int &length) {
+    const WideMatcher &m = wide_matcher;
+    std::uint64_t t;
+    std::memcpy(&t, text, 8);
+    unsigned p = span >> 16;  // the first candidate's position, at hand without a look in `candidate`
+    for (unsigned j = span >> 6 & 1023, end = j + (span & 63); j < end; p = m.candidate[++j]) {
+        std::uint64_t diff = (t ^ m.bytes[p]) & m.mask[p];
+        int at = __builtin_ctzll(diff | std::uint64_t{1} << 63) >> 3;  // 7 where all of it matches
+        bool whole = diff == 0;
+        if (whole || (diff >> (8 * at) & 0xFF) == 0x20) {
+            length = whole ? m.size[p] : at + 1;  // the flipped byte is consumed too
+            return static_cast<unsigned char>(p);
+        }
+    }
+    length = 1;
+    return no_match;
+}
+
+inline unsigned char match_wide_at(const unsigned char *text, int &length) {
+    return match_wide_span(text, wide_span(text), length);
+}
 
 }  // namespace vbconv

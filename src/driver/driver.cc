@@ -83,6 +83,7 @@ struct Job {
     bool to_stdout;        // the conversion goes to standard output
     Replacing replacing;   // how the output is being written
     FileId in_id;          // what the input is, once it is open
+    FileId out_id;         // what the output's name leads to, as refuse_harm found it
 };
 
 Options options;
@@ -156,10 +157,12 @@ bool ends_with_nocase(std::string_view name, std::string_view ext) {
 
 #ifdef _WIN32
 bool is_separator(char c) { return c == '/' || c == '\\' || c == ':'; }
-constexpr bool folders_open = false;  // fopen refuses a folder (EACCES)
+constexpr bool folders_open = false;        // fopen refuses a folder (EACCES)
+constexpr bool ids_survive_rename = false;  // FAT's file index is where its entry is
 #else
 bool is_separator(char c) { return c == '/'; }
-constexpr bool folders_open = true;  // fopen reads a folder; the reads fail
+constexpr bool folders_open = true;        // fopen reads a folder; the reads fail
+constexpr bool ids_survive_rename = true;  // an inode keeps its number through a rename
 #endif
 
 // The last component of a path.
@@ -237,7 +240,7 @@ void convert_basic() {
 // has already written, or the file standard output is writing.  Also refuses
 // to read the file standard output is writing.  Returns skipped after saying
 // why, or converted.
-Outcome refuse_harm(const Job &job) {
+Outcome refuse_harm(Job &job) {
     const FileId &in = job.in_id;
     if (same_file(in, stdout_id)) {
         complain("vbconv: %s: is standard output; skipped\n", err_name(job.in_name).c_str());
@@ -245,7 +248,7 @@ Outcome refuse_harm(const Job &job) {
     }
     if (job.to_stdout || options.check) return Outcome::converted;
 
-    FileId out = id_of(job.out_name.c_str());
+    FileId out = job.out_id = id_of(job.out_name.c_str());
     std::string o = err_name(job.out_name), i = err_name(job.in_name);
     if (same_file(out, in)) {
         complain("vbconv: %s: is the same file as %s; both left untouched\n", o.c_str(), i.c_str());
@@ -308,7 +311,7 @@ Outcome open_dest(Job &job) {
         return Outcome::converted;
     }
     int err = 0;
-    dest = open_output(job.out_name.c_str(), job.from_stdin ? nullptr : &job.in_id, job.replacing, err);
+    dest = open_output(job.out_name.c_str(), job.from_stdin ? nullptr : &job.in_id, &job.out_id, job.replacing, err);
     if (dest == nullptr) {
         complain("Can't open output file %s\n", err_name(job.out_name).c_str());
         return Outcome::failed;
@@ -342,12 +345,15 @@ Outcome finish(Job &job, bool converter_failed) {
         flush_stdout();
         return std::ferror(stdout) ? Outcome::failed : outcome;
     }
+    // Where a rename keeps a file's identity, the new file is asked while it
+    // is open, without looking its name up again.
+    FileId done = ids_survive_rename && outcome == Outcome::converted && !write_failed ? id_of(dest) : FileId{};
     if (outcome != Outcome::converted || write_failed) {
         discard_output(dest, job.replacing);
     } else if ((write_err = commit_output(dest, job.replacing, job.out_name.c_str())) != 0) {
         write_failed = true;
     } else {
-        FileId done = id_of(job.out_name.c_str());
+        if (!ids_survive_rename) done = id_of(job.out_name.c_str());
         if (done.known) outputs_written.insert(done);
     }
     dest = nullptr;
@@ -493,7 +499,9 @@ int run(int argc, char **argv) {
     console_is_terminal = is_terminal(stdout);
     stderr_is_terminal = is_terminal(stderr);
     console_quiet = options.quiet || options.check || data_to_stdout;
-    console = console_quiet ? nullptr : stdout;
+    // What the converters echo to the null device is not built at all; the
+    // run's own messages still go there, as they are.
+    console = console_quiet || is_null_device(stdout) ? nullptr : stdout;
     escape_mode = options.escape;
 
     if (options.version) {

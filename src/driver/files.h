@@ -27,10 +27,11 @@ inline bool same_file(const FileId &a, const FileId &b) {
     return a.known && b.known && a.volume == b.volume && a.index == b.index && a.index_high == b.index_high;
 }
 
-FileId id_of(const char *path);       // the file a name leads to, following links
-FileId id_of(std::FILE *stream);      // the file an open stream reads or writes
-bool is_directory(const char *path);  // the name leads to a folder
-bool is_terminal(std::FILE *stream);  // the stream is a terminal (or a console)
+FileId id_of(const char *path);          // the file a name leads to, following links
+FileId id_of(std::FILE *stream);         // the file an open stream reads or writes
+bool is_directory(const char *path);     // the name leads to a folder
+bool is_terminal(std::FILE *stream);     // the stream is a terminal (or a console)
+bool is_null_device(std::FILE *stream);  // the stream writes to the null device, where writing cannot fail
 
 // Makes sure descriptors 0, 1 and 2 are open, on the null device where they
 // were closed, so that no file this run opens takes their place and receives
@@ -55,13 +56,14 @@ enum class Replacing {
 };
 
 // Opens output `path` for the input whose identity is `input` (null for
-// standard input).  A device or a pipe is written in place.  Anything else is written
+// standard input); `there` is what the name leads to, as the caller has just
+// asked (null: asked here).  A device or a pipe is written in place.  Anything else is written
 // as a temporary file in the output's folder, with the permissions of the
 // file it replaces, or for a new file those of the input (read and write bits
 // only) within the umask; an interrupting signal removes it.  Returns null
 // with `err` set when the output cannot be written (also when an existing
 // file there is read-only).
-std::FILE *open_output(const char *path, const FileId *input, Replacing &how, int &err);
+std::FILE *open_output(const char *path, const FileId *input, const FileId *there, Replacing &how, int &err);
 
 // Closes an output opened by open_output, and if it was replacing, puts it
 // in place of its name.  Returns 0, or the reason it could not be completed;

@@ -84,14 +84,13 @@ mode_t process_umask() {
 }
 
 // Permissions for a new output: those of the file it replaces, or else the
-// read and write bits of the input within the umask.  `out` is what the name
-// leads to, links followed.
-mode_t output_mode(const char *path, const struct stat *out, const FileId *input) {
+// read and write bits of the input within the umask.  `file_there` tells
+// whether the name leads to a plain file, links followed.
+mode_t output_mode(const char *path, bool file_there, const FileId *input) {
     struct stat st;
     // Only a plain file under the name itself, not one a link leads to, lends
     // its permissions; with nothing there, no link can be there either.
-    if (out != nullptr && S_ISREG(out->st_mode) && lstat(path, &st) == 0 && S_ISREG(st.st_mode))
-        return st.st_mode & 07777;
+    if (file_there && lstat(path, &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
     mode_t mode = input != nullptr && input->known && input->regular ? (input->mode & 0666) : 0666;
     return mode & ~process_umask();
 }
@@ -151,6 +150,12 @@ bool is_directory(const char *path) {
 
 bool is_terminal(std::FILE *stream) { return isatty(fileno(stream)) != 0; }
 
+bool is_null_device(std::FILE *stream) {
+    struct stat st, null;
+    return fstat(fileno(stream), &st) == 0 && S_ISCHR(st.st_mode) && stat("/dev/null", &null) == 0 &&
+           S_ISCHR(null.st_mode) && st.st_rdev == null.st_rdev;
+}
+
 void guard_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -164,14 +169,14 @@ void broken_pipe_ends_process(bool ends) { std::signal(SIGPIPE, ends ? SIG_DFL :
 
 int write_error(std::FILE *, int err) { return err; }
 
-std::FILE *open_output(const char *path, const FileId *input, Replacing &how, int &err) {
-    struct stat st;
-    bool exists = stat(path, &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
+std::FILE *open_output(const char *path, const FileId *input, const FileId *there, Replacing &how, int &err) {
+    FileId at = there != nullptr ? *there : id_of(path);
+    bool exists = at.known;
+    if (exists && at.directory) {
         err = EISDIR;
         return nullptr;
     }
-    if (exists && !S_ISREG(st.st_mode)) {
+    if (exists && !at.regular) {
         // A device or a pipe: there is nothing to replace, and no file to harm.
         how = Replacing::no;
         std::FILE *out = std::fopen(path, "wb");
@@ -195,7 +200,7 @@ std::FILE *open_output(const char *path, const FileId *input, Replacing &how, in
         return nullptr;
     }
     install_handlers();
-    mode_t mode = output_mode(path, exists ? &st : nullptr, input);
+    mode_t mode = output_mode(path, exists, input);
     std::memcpy(temp_path, path, dir_len);
     std::memcpy(temp_path + dir_len, pattern, sizeof pattern);
     Blocked blocked = block_signals();

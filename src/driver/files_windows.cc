@@ -183,6 +183,9 @@ bool is_terminal(std::FILE *stream) {
     return GetConsoleMode(handle_of(stream), &mode) != 0;
 }
 
+// NUL is not told from other character devices here: the echo is written.
+bool is_null_device(std::FILE *) { return false; }
+
 void guard_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         // A standard handle that the parent did not give, or gave closed, is
@@ -215,7 +218,7 @@ int write_error(std::FILE *stream, int err) {
     return err;
 }
 
-std::FILE *open_output(const char *path, const FileId *, Replacing &how, int &err) {
+std::FILE *open_output(const char *path, const FileId *, const FileId *, Replacing &how, int &err) {
     if (is_device_name(path)) return open_in_place(path, how, err);
     HANDLE h = open_to_ask(path);
     if (h != INVALID_HANDLE_VALUE) {
