@@ -53,6 +53,15 @@ TEST(Warnings, ListingSaysWhatDoesNotComeBack) {
          "in: line 10: warning: the listed line is 18006 bytes long, more than one read of the tokenizer takes (254 "
          "before its line end): it comes back split; --escape reads lines whole\n",
          "line 10"},
+        {"too long across a block of the output", after_lead(image([] {
+             std::vector<std::pair<unsigned, std::string>> records;
+             for (unsigned n = 1; n <= 5555; ++n) records.push_back({n, "A"});
+             records.push_back({6000, std::string(20000, 'B')});
+             return records;
+         }())),
+         "in: line 6000: warning: the listed line is 20006 bytes long, more than one read of the tokenizer takes (254 "
+         "before its line end): it comes back split; --escape reads lines whole\n",
+         "line 6000"},
         {"no keyword", after_lead(image({{10, bytes({0xF6, 'A'})}})),
          "in: line 10: warning: $F6 stands for no keyword: the marker listed reads back as text; --escape reads it "
          "back\n",

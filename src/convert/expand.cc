@@ -367,7 +367,7 @@ bool report_line(const Line &l) {
                   sample_text(s, sample), s.count == 1 ? "s" : "", s.count == 1 ? "it" : "them");
         lost = true;
     }
-    if (field_size + l.text_size > max_read && l.text_whole) {
+    if (field_size + l.text_size > max_read) {  // its size is known even where its text went out in pieces
         warn_line(Warn::too_long, n,
                   "the listed line is %zu bytes long, more than one read of the tokenizer takes (%d before its "
                   "line end): it comes back split; --escape reads lines whole",
@@ -375,8 +375,8 @@ bool report_line(const Line &l) {
         lost = true;
     }
     // What else changes can be told only from the whole text and body, and
-    // is told for those that fit the windows.  Longer ones have lost
-    // something above: no body of more than 255 bytes lists short enough.
+    // is told for those that fit the windows, which every line that fits one
+    // read of the tokenizer does.  Longer ones were told above.
     if (l.text_whole && l.body_whole && l.text_size <= out_window && l.body_size <= in_window) lost |= warn_changes(l);
     losses.events = 0;
     losses.dropped.count = losses.breaks.count = losses.unknown.count = 0;
