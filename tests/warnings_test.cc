@@ -2,6 +2,7 @@
 // read, at the line it happens; and --check learns whether an image comes
 // back from its listing.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -323,4 +324,16 @@ TEST(Warnings, LinesOfAnyLengthComeOutWhole) {
                            ":9: error: e\n")
             << size;
     }
+}
+
+// Counting what follows the end marker reads nothing more: an image that a
+// stream without end follows is listed, and the run ends.
+TEST(Warnings, WhatFollowsTheEndMarkerIsNotReadToItsEnd) {
+    vbtest::Scratch s;
+    ASSERT_EQ(symlink("/dev/zero", s.path("z.bas").c_str()), 0);
+    vbtest::Run r = vbtest::run_vbconv(s.dir, {"-q", "z.bas"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(vbtest::read_file(s.path("z.TXT")), "");
+    EXPECT_NE(r.err.find("z.bas: warning: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" or more bytes after the end marker are not listed\n"), std::string::npos) << r.err;
 }

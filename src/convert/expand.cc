@@ -842,32 +842,48 @@ bool list_record_fast(int alignment, std::uint64_t &wait_count, bool &any_line, 
 }
 
 // The checks at the end of the image: how it ended and what follows.
+// How many bytes of source follow where the listing stopped.  The listing
+// reads nothing more for it: a file tells its size, and of anything else
+// (a pipe, a terminal, a device that never ends) only what was read ahead is
+// counted, and `exact` is cleared, since more could come.
+std::size_t bytes_after(bool &exact) {
+    std::size_t ahead = in_end - in_pos;
+    long read_so_far = std::ftell(source);
+    if (read_so_far >= 0 && std::fseek(source, 0, SEEK_END) == 0) {
+        long size = std::ftell(source);
+        if (size >= read_so_far) return ahead + static_cast<std::size_t>(size - read_so_far);
+    }
+    exact = false;
+    return ahead;
+}
+
 void check_end(int header_got, int result) {
     if (header_got < 2 || !ends_program(line[1])) {
         warn_file(Warn::no_end_marker, "the image ends before its end marker");
         differs("no end marker");
         return;
     }
-    std::size_t rest = in_end - in_pos;
-    while (refill_input()) rest += in_end;
+    bool exact = true;
+    std::size_t rest = bytes_after(exact);
+    const char *more = exact ? "" : " or more";
     unsigned link = line[0] | line[1] << 8;
     if (link == 0) {
         if (rest == 0) return;
-        warn_file(Warn::after_end, "%zu byte%s after the end marker %s not listed", rest, rest == 1 ? "" : "s",
-                  rest == 1 ? "is" : "are");
+        warn_file(Warn::after_end, "%zu%s byte%s after the end marker %s not listed", rest, more,
+                  rest == 1 && exact ? "" : "s", rest == 1 && exact ? "is" : "are");
         differs("bytes after the end marker");
         return;
     }
     if (result != 0)
         warn_file(Warn::machine_part,
-                  "the program ends on link $%04X: the %zu bytes after it are a machine-language part, skipped with "
+                  "the program ends on link $%04X: the %zu%s bytes after it are a machine-language part, skipped with "
                   "a notice",
-                  link, rest);
+                  link, rest, more);
     else
         warn_file(Warn::machine_part,
-                  "the program ends on link $%04X instead of the end marker 00 00: the %zu bytes after it are not "
+                  "the program ends on link $%04X instead of the end marker 00 00: the %zu%s bytes after it are not "
                   "listed",
-                  link, rest);
+                  link, rest, more);
     differs("link $%04X instead of the end marker", link);
 }
 
