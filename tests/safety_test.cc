@@ -150,6 +150,20 @@ TEST(Safety, AFailedOrInterruptedConversionKeepsTheOldOutput) {
         EXPECT_EQ(read_file(t.path("big.BAS")), hi_image());
         EXPECT_EQ(names_in(t.dir), (std::vector<std::string>{"big.BAS", "big.txt"}));
     }
+
+    // A broken pipe ends the run where a conversion goes to standard output;
+    // here the warnings of another file meet it.  (Windows has no SIGPIPE.)
+    if (vbtest::windows_build()) return;
+    vbtest::Scratch p;
+    std::string reversed;
+    for (int n = 20000; n > 0; --n) reversed += std::to_string(n) + " PRINT\n";
+    write_file(p.path("rev.txt"), reversed);
+    vbtest::Streams broken;
+    broken.in = "10 END\n";
+    broken.err_to_closed_pipe = true;
+    r = run_vbconv(p.dir, {"--to-basic", "-", "rev.txt"}, broken);
+    EXPECT_EQ(r.status, 128 + SIGPIPE);
+    EXPECT_EQ(names_in(p.dir), (std::vector<std::string>{"rev.txt"}));
 }
 
 TEST(Safety, LinksAreReplacedNeverWrittenThrough) {

@@ -177,6 +177,11 @@ Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, con
         if (pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
         if (streams.out == Stdout::closed_pipe) close(pipe_ends[0]);  // nobody will read
     }
+    int err_pipe[2] = {-1, -1};
+    if (streams.err_to_closed_pipe) {
+        if (pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+        close(err_pipe[0]);  // nobody will read
+    }
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGPIPE, SIG_DFL);  // as a shell would start it
@@ -185,7 +190,7 @@ Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, con
                   : streams.out == Stdout::file   ? open(out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644)
                   : streams.out == Stdout::closed ? -2
                                                   : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = streams.err_to_closed_pipe ? err_pipe[1] : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int in = streams.close_in ? -2 : open(in_path.c_str(), O_RDONLY);
         if (out == -1 || err < 0 || in == -1 || chdir(cwd.c_str()) != 0) _exit(127);
         if (dup2(err, 2) < 0 || (out >= 0 && dup2(out, 1) < 0) || (in >= 0 && dup2(in, 0) < 0)) _exit(127);
@@ -198,6 +203,7 @@ Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, con
         _exit(127);
     }
     if (pipe_ends[1] >= 0) close(pipe_ends[1]);
+    if (err_pipe[1] >= 0) close(err_pipe[1]);
     if (streams.meanwhile) streams.meanwhile(pid);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);

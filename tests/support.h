@@ -72,6 +72,7 @@ struct Streams {
     std::string out_path;                    // with Stdout::file: the file standard output appends to
     std::string in;                          // the bytes standard input holds
     bool close_in = false;                   // standard input closed instead
+    bool err_to_closed_pipe = false;         // standard error a pipe whose reader has gone away
     std::function<void(int pid)> meanwhile;  // called once the program started, before waiting for it
 };
 Run run_vbconv(const std::string &cwd, const std::vector<std::string> &args, const Streams &streams);

@@ -23,6 +23,11 @@ namespace {
 char temp_path[4096];
 volatile std::sig_atomic_t have_temp = 0;
 
+// The signals whose default action ends the process, which remove the
+// temporary file first.  SIGPIPE is among them only where a broken pipe ends
+// the process; where it is ignored, it stays ignored.
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+
 void remove_temp_and_die(int sig) {
     if (have_temp != 0) unlink(temp_path);
     std::signal(sig, SIG_DFL);
@@ -38,7 +43,7 @@ struct Blocked {
 Blocked block_signals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    for (int sig : ending_signals) sigaddset(&set, sig);
     Blocked b;
     sigprocmask(SIG_BLOCK, &set, &b.old);
     return b;
@@ -50,7 +55,7 @@ void install_handlers() {
     static bool installed = false;
     if (installed) return;
     installed = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int sig : ending_signals) {
         struct sigaction old;
         // A signal the parent chose to ignore stays ignored, as with nohup.
         if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
