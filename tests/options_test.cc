@@ -101,6 +101,8 @@ TEST(Options, AChosenDirectionReplacesAnyExtension) {
         {"prog.bas", Direction::basic_to_text, "prog.TXT"},
         {"prog.bas", Direction::text_to_basic, "prog.BAS"},
         {".bas", Direction::basic_to_text, ".TXT"},  // as without the option
+        {".prog", Direction::basic_to_text, ".prog.TXT"},
+        {"dir/.prog.x", Direction::text_to_basic, "dir/.prog.BAS"},
         {"dir/", Direction::basic_to_text, "dir/.TXT"},
     };
     for (const Case &c : cases) EXPECT_EQ(vbconv::forced_output_name(c.in, c.direction), c.out) << c.in;

@@ -481,9 +481,16 @@ Direction output_name(std::string_view name, std::string &out) {
 }
 
 std::string forced_output_name(std::string_view name, Direction direction) {
+    std::string out;
+    if (output_name(name, out) != Direction::none) {  // ".bas" alone, too, gives ".TXT" as ever
+        out.replace(out.size() - 4, 4, direction == Direction::basic_to_text ? ".TXT" : ".BAS");
+        return out;
+    }
+    // The dot that begins a hidden file's name begins no extension.
     std::string_view base = base_name(name);
     std::size_t dot = base.rfind('.');
-    std::string out(name.substr(0, name.size() - (dot == std::string_view::npos ? 0 : base.size() - dot)));
+    bool extension = dot != std::string_view::npos && dot != 0;
+    out.assign(name.substr(0, name.size() - (extension ? base.size() - dot : 0)));
     return out + (direction == Direction::basic_to_text ? ".TXT" : ".BAS");
 }
 

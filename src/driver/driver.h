@@ -24,9 +24,9 @@ inline constexpr int exit_findings = 3;  // warnings under --strict, or findings
 Direction output_name(std::string_view name, std::string &out);
 
 // The output name of `name` converted in `direction` whatever its name: its
-// extension (from the last '.' of its last component), if it has one,
-// replaced by ".TXT" or ".BAS", or else that added.  Where output_name gives
-// a name, this gives the same.
+// extension (from the last '.' of its last component, unless that dot begins
+// the component), if it has one, replaced by ".TXT" or ".BAS", or else that
+// added.  Where output_name gives a name, this gives the same.
 std::string forced_output_name(std::string_view name, Direction direction);
 
 // Runs the whole program on its command line and returns the exit status.

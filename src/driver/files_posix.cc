@@ -88,14 +88,11 @@ mode_t process_umask() {
     return mask;
 }
 
-// Permissions for a new output: those of the file it replaces, or else the
-// read and write bits of the input within the umask.  `file_there` tells
-// whether the name leads to a plain file, links followed.
-mode_t output_mode(const char *path, bool file_there, const FileId *input) {
-    struct stat st;
-    // Only a plain file under the name itself, not one a link leads to, lends
-    // its permissions; with nothing there, no link can be there either.
-    if (file_there && lstat(path, &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+// Permissions for a new output: those of the plain file it replaces, `own`
+// (the name's own entry, a link not followed; null when there is none), or
+// else the read and write bits of the input within the umask.
+mode_t output_mode(const struct stat *own, const FileId *input) {
+    if (own != nullptr) return own->st_mode & 07777;
     mode_t mode = input != nullptr && input->known && input->regular ? (input->mode & 0666) : 0666;
     return mode & ~process_umask();
 }
@@ -188,8 +185,12 @@ std::FILE *open_output(const char *path, const FileId *input, const FileId *ther
         err = out == nullptr ? errno : 0;
         return out;
     }
-    // A read-only file is not replaced, just as it could not be overwritten.
-    if (exists && access(path, W_OK) != 0) {
+    // A read-only file is not replaced, just as it could not be overwritten;
+    // a link is replaced whatever it leads to.  With nothing at all there,
+    // no link can be there either.
+    struct stat own;
+    bool own_file = exists && lstat(path, &own) == 0 && S_ISREG(own.st_mode);
+    if (own_file && access(path, W_OK) != 0) {
         err = errno;
         return nullptr;
     }
@@ -205,7 +206,7 @@ std::FILE *open_output(const char *path, const FileId *input, const FileId *ther
         return nullptr;
     }
     install_handlers();
-    mode_t mode = output_mode(path, exists, input);
+    mode_t mode = output_mode(own_file ? &own : nullptr, input);
     std::memcpy(temp_path, path, dir_len);
     std::memcpy(temp_path + dir_len, pattern, sizeof pattern);
     Blocked blocked = block_signals();
