@@ -645,6 +645,25 @@ inline int list_body(int c, Line &l, std::uint64_t &wait_count) {
     return c;
 }
 
+// Warns of a link that does not lead to the record after line `number`,
+// which reading has just reached: tokenizing writes that address instead.
+void check_link(unsigned number, unsigned link) {
+    unsigned next = (load_address + in_base + in_pos) & 0xFFFF;
+    if (link == next) return;
+    warn_line(Warn::bad_link, number,
+              "the link $%04X does not lead to the next record at $%04X, which tokenizing writes instead", link, next);
+    differs("line %u", number);
+}
+
+// Warns of line `number` where it does not ascend from the line before.
+void check_order(unsigned number, bool &any_line, unsigned &last_number) {
+    if (any_line && number <= last_number)
+        warn_line(Warn::not_ascending, number, "line number %u does not ascend (it follows line %u)", number,
+                  last_number);
+    any_line = true;
+    last_number = number;
+}
+
 // Checks the record just listed as line `l`, up to `c` (0 or EOF) after
 // `zeros` zero bytes before its body: what the line lost, and whether the
 // link in `line` leads to the record after it.
@@ -659,14 +678,7 @@ void check_record(const Line &l, int c, int zeros) {
     }
     if (c == EOF) differs("line %u", number);  // its terminator is missing
     if (!escape_mode && check_line(l)) differs("line %u", number);
-    unsigned link = l.link;
-    unsigned next = (load_address + in_base + in_pos) & 0xFFFF;
-    if (c == 0 && link != next) {
-        warn_line(Warn::bad_link, number,
-                  "the link $%04X does not lead to the next record at $%04X, which tokenizing writes instead", link,
-                  next);
-        differs("line %u", number);
-    }
+    if (c == 0) check_link(number, l.link);
 }
 
 // Bit i set when bits 0 to i of `mask` hold an odd number of ones.
@@ -826,18 +838,8 @@ bool list_record_fast(int alignment, std::uint64_t &wait_count, bool &any_line, 
         console_out.used += size + console_line_end.size;
     }
     wait_count += waits;
-    unsigned next = (load_address + in_base + in_pos) & 0xFFFF;
-    if (link != next) {
-        warn_line(Warn::bad_link, number,
-                  "the link $%04X does not lead to the next record at $%04X, which tokenizing writes instead", link,
-                  next);
-        differs("line %u", number);
-    }
-    if (any_line && number <= last_number)
-        warn_line(Warn::not_ascending, number, "line number %u does not ascend (it follows line %u)", number,
-                  last_number);
-    any_line = true;
-    last_number = number;
+    check_link(number, link);
+    check_order(number, any_line, last_number);
     return true;
 }
 
@@ -943,11 +945,7 @@ int p_expand() {
         l.text_whole = dest_out.flushed == dest_flushed;
         l.body_whole = in_base == body_base && c != EOF;
         check_record(l, c, zeros);
-        if (any_line && number <= last_number)
-            warn_line(Warn::not_ascending, number, "line number %u does not ascend (it follows line %u)", number,
-                      last_number);
-        any_line = true;
-        last_number = number;
+        check_order(number, any_line, last_number);
     }
     finish_output();
     // Only a read that met the end of the file counts, not one that met a

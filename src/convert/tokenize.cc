@@ -377,8 +377,7 @@ void write_trace(std::int32_t number, const unsigned char *body, int len) {
         int n = std::snprintf(head, sizeof head, "[%5d] ", number);
         write_console(std::string_view(head, static_cast<std::size_t>(n)));
         write_block(console_out, console, body, size);
-        write_console(std::string_view(tail, 7));
-        write_console("\n");
+        write_console(std::string_view(tail, 8));
         end_console_line();
         return;
     }

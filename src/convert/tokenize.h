@@ -13,7 +13,8 @@ namespace vbconv {
 // Longest piece of text taken by one read; a longer line is split.
 inline constexpr int max_read = 254;
 
-// Longest body a record gets: what one read can hold, less its line end.
+// Longest body a record gets: the most one read can hold, when no line end
+// and no line number take any of it.
 inline constexpr int max_body = max_read;
 
 // Reads the line number at the start of the zero-terminated `text` as

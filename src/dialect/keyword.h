@@ -133,11 +133,6 @@ struct WideMatcher {
 };
 extern const WideMatcher wide_matcher;  // the index of the keyword table
 
-// match_keyword_wide where wide_matching holds, inline, with the length of
-// the match in `length` (1 where nothing matched) instead of kwlen.  The
-// first byte where text and spelling differ decides: a spelling used up
-// matches in full, a byte flipped in bit 0x20 as an abbreviation, computed
-// without branches, which the text would leave the processor to guess.
 // The span match_wide_at looks at for `text`, which a caller may look up
 // ahead of time.
 inline std::uint32_t wide_span(const unsigned char *text) {
@@ -163,6 +158,11 @@ inline unsigned char match_wide_span(const unsigned char *text, std::uint32_t sp
     return no_match;
 }
 
+// match_keyword_wide where wide_matching holds, inline, with the length of
+// the match in `length` (1 where nothing matched) instead of kwlen.  The
+// first byte where text and spelling differ decides: a spelling used up
+// matches in full, a byte flipped in bit 0x20 as an abbreviation, computed
+// without branches, which the text would leave the processor to guess.
 inline unsigned char match_wide_at(const unsigned char *text, int &length) {
     return match_wide_span(text, wide_span(text), length);
 }
