@@ -845,11 +845,13 @@ bool list_record_fast(int alignment, std::uint64_t &wait_count, bool &any_line, 
 
 // The checks at the end of the image: how it ended and what follows.
 // How many bytes of source follow where the listing stopped.  The listing
-// reads nothing more for it: a file tells its size, and of anything else
-// (a pipe, a terminal, a device that never ends) only what was read ahead is
-// counted, and `exact` is cleared, since more could come.
+// reads nothing more for it: a source whose end was met is all read ahead,
+// a file tells its size, and of anything else (a pipe, a terminal, a device
+// that never ends) only what was read ahead is counted, and `exact` is
+// cleared, since more could come.
 std::size_t bytes_after(bool &exact) {
     std::size_t ahead = in_end - in_pos;
+    if (std::feof(source)) return ahead;  // the usual case, which asks the system nothing
     long read_so_far = std::ftell(source);
     if (read_so_far >= 0 && std::fseek(source, 0, SEEK_END) == 0) {
         long size = std::ftell(source);
