@@ -69,14 +69,15 @@ constexpr std::string_view token_text(unsigned char token) {
 // one piece.
 struct Padded {
     char bytes[8];
-    std::uint32_t size;
-    std::uint32_t flags;  // of a token in record_tokens: what meeting it tells the record loop
+    std::uint8_t size;
+    std::uint8_t flags;         // of a token in record_tokens: what meeting it tells the record loop
+    std::uint32_t word_prefix;  // of a token in record_tokens: all ones where the pair screen counts it (word_token)
 };
 
 constexpr Padded padded(std::string_view s) {
     Padded p{};
     for (std::size_t i = 0; i < s.size(); ++i) p.bytes[i] = s[i];
-    p.size = s.size();
+    p.size = static_cast<std::uint8_t>(s.size());
     return p;
 }
 
@@ -142,18 +143,28 @@ constexpr PairSet matters_before = [] {
 // `matters` when byte a, listed as itself in code, matters before body byte b.
 inline unsigned matters_at(unsigned a, unsigned b) { return has_pair(matters_before, a, b) ? matters : 0; }
 
-// pair_start_mask must find every pair of matters_before, or a line that
-// could read back as something else would be taken for one that comes back.
+// Whether token b is one the pair screen of the record loop counts after a
+// letter: any but the operators' (0xBC to 0xC0 and 0xC4 to 0xC8).
+constexpr bool word_token(unsigned b) {
+    return b >= token_base && !(b >= 0xBC && b <= 0xC0) && !(b >= 0xC4 && b <= 0xC8);
+}
+
+// Whether byte a, listed as itself in code, may begin a keyword together
+// with the body byte b after it, as the record loop screens for it: an
+// operator's byte, whatever follows it, or an upper-case letter followed by
+// a byte from 'A' to 0x7F or by a word_token.  More than do: the loop asks
+// matters_at for each byte found.
+constexpr bool may_start_pair(unsigned a, unsigned b) {
+    bool op = a == '*' || a == '+' || a == '-' || a == '/' || a == '^' || (a >= '<' && a <= '>');
+    return op || (a >= 'A' && a <= 'Z' && ((b >= 'A' && b < 0x80) || word_token(b)));
+}
+
+// The screen must find every pair of matters_before, or a line that could
+// read back as something else would be taken for one that comes back.
 constexpr bool pair_scan_finds_every_pair() {
-    for (unsigned a = 0; a < 256; ++a) {
-        bool op = a == '*' || a == '+' || a == '-' || a == '/' || a == '^' || (a >= '<' && a <= '>');
-        for (unsigned b = 0; b < 256; ++b) {
-            unsigned folded = b | 0x20;
-            bool operator_token = (b >= 0xBC && b <= 0xC0) || (b >= 0xC4 && b <= 0xC8);
-            bool then = (folded >= 'a' && folded <= 'z') || (b >= 0x80 && !operator_token);
-            if (has_pair(matters_before, a, b) && !op && !(a >= 'A' && a <= 'Z' && then)) return false;
-        }
-    }
+    for (unsigned a = 0; a < 256; ++a)
+        for (unsigned b = 0; b < 256; ++b)
+            if (has_pair(matters_before, a, b) && !may_start_pair(a, b)) return false;
     return true;
 }
 static_assert(pair_scan_finds_every_pair());
@@ -726,14 +737,11 @@ static_assert(tokens_that_matter_are_judged());
 // bodies, with their terminator, are taken in one turn.
 constexpr int record_scan = 2 * scan_width;
 
-// The masks of two scans side by side, bit i for p[i], i from 0 to 31.
-inline std::uint32_t plain_mask32(const unsigned char *p) { return plain_mask(p) | plain_mask(p + scan_width) << 16; }
-inline std::uint32_t quote_mask32(const unsigned char *p) {
-    return byte_mask(p, quote) | byte_mask(p + scan_width, quote) << 16;
-}
-inline std::uint32_t high_mask32(const unsigned char *p) { return high_mask(p) | high_mask(p + scan_width) << 16; }
-inline std::uint32_t pair_start_mask32(const unsigned char *p) {
-    return pair_start_mask(p) | pair_start_mask(p + scan_width) << 16;
+// body_masks of the 32 bytes from p on, bit i for p[i].
+inline BodyMasks turn_masks(const unsigned char *p) {
+    BodyMasks low = body_masks(p), high = body_masks(p + scan_width);
+    return {low.stops | high.stops << 16,         low.quotes | high.quotes << 16, low.high | high.high << 16,
+            low.operators | high.operators << 16, low.upper | high.upper << 16,   low.from_a | high.from_a << 16};
 }
 inline void copy32(unsigned char *to, const unsigned char *from) {
     copy16(to, from);
@@ -760,10 +768,11 @@ constexpr unsigned met_unknown = 8;  // a byte from 0xF6 up, which stands for no
 constexpr std::array<Padded, 0x80> record_tokens = [] {
     std::array<Padded, 0x80> t = token_texts;
     for (int c = token_base; c <= 0xFF; ++c) {
-        std::uint32_t &flags = t[c - token_base].flags;
+        std::uint8_t &flags = t[c - token_base].flags;
         if (c > token_last) flags |= met_unknown;
         if (c == data_token) flags |= matters;
         if (c == wait_token) flags |= met_wait;
+        if (word_token(static_cast<unsigned>(c))) t[c - token_base].word_prefix = ~0u;
     }
     return t;
 }();
@@ -795,10 +804,10 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
     // text keeps the turns within record_in_room.
     for (;;) {
         if (d > text_limit) return nullptr;
-        std::uint32_t quotes = quote_mask32(p), high = high_mask32(p);
-        std::uint32_t stop = ~(plain_mask32(p) | quotes | high);
+        BodyMasks m = turn_masks(p);
+        std::uint32_t quotes = m.quotes, high = m.high;
         // The first stop, or 32 where there is none.
-        int n = __builtin_ctzll(std::uint64_t{stop} | std::uint64_t{1} << record_scan);
+        int n = __builtin_ctzll(std::uint64_t{m.stops} | std::uint64_t{1} << record_scan);
         auto taken = static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
         // A byte is in a string when an odd number of quotes come before it.
         std::uint32_t code = in_code ^ prefix_parity32(quotes & taken);
@@ -806,6 +815,7 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
         in_code = 0 - (code >> (record_scan - 1));        // as the last byte's
         std::uint32_t tokens = high & taken;
         std::uint32_t paired = rem_matters != 0 ? 0 : taken;  // the bytes whose pairs count
+        std::uint32_t words = 0;                              // the word tokens among them
         int at = 0;                                           // p[at] is the next byte to copy
         for (; tokens != 0; tokens &= tokens - 1) {
             int i = lowest_bit(tokens);
@@ -816,6 +826,7 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
             std::memcpy(d, t.bytes, sizeof t.bytes);
             d += t.size;
             classes |= t.flags | rem_matters | (has_pair(reads_on, b, p[i + 1]) ? matters : 0);
+            words |= tokens & (0u - tokens) & t.word_prefix;
             if (b == rem_token) {
                 rem_matters = matters;
                 paired &= (1u << i) - 1;  // REM text is copied as it stands
@@ -824,7 +835,10 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
         }
         if ((classes & matters) == 0) {
             // Once one byte matters, the line is walked anyway.
-            for (std::uint32_t k = pair_start_mask32(p) & code & paired; k != 0; k &= k - 1) {
+            // may_start_pair, but for the last byte, whose next is not
+            // looked at: it is taken for one.
+            std::uint32_t then = (m.from_a | words) >> 1 | 1u << (record_scan - 1);
+            for (std::uint32_t k = (m.operators | (m.upper & then)) & code & paired; k != 0; k &= k - 1) {
                 int i = lowest_bit(k);
                 classes |= matters_at(p[i], p[i + 1]);
             }
