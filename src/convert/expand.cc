@@ -768,11 +768,11 @@ constexpr unsigned met_unknown = 8;  // a byte from 0xF6 up, which stands for no
 constexpr std::array<Padded, 0x80> record_tokens = [] {
     std::array<Padded, 0x80> t = token_texts;
     for (int c = token_base; c <= 0xFF; ++c) {
-        std::uint8_t &flags = t[c - token_base].flags;
-        if (c > token_last) flags |= met_unknown;
-        if (c == data_token) flags |= matters;
-        if (c == wait_token) flags |= met_wait;
-        if (word_token(static_cast<unsigned>(c))) t[c - token_base].word_prefix = ~0u;
+        Padded &e = t[c - token_base];
+        if (c > token_last) e.flags |= met_unknown;
+        if (c == data_token) e.flags |= matters;
+        if (c == wait_token) e.flags |= met_wait;
+        if (word_token(static_cast<unsigned>(c))) e.word_prefix = ~0u;
     }
     return t;
 }();
@@ -807,7 +807,7 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
         BodyMasks m = turn_masks(p);
         std::uint32_t quotes = m.quotes, high = m.high;
         // The first stop, or 32 where there is none.
-        int n = __builtin_ctzll(std::uint64_t{m.stops} | std::uint64_t{1} << record_scan);
+        auto n = static_cast<std::size_t>(__builtin_ctzll(std::uint64_t{m.stops} | std::uint64_t{1} << record_scan));
         auto taken = static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
         // A byte is in a string when an odd number of quotes come before it.
         std::uint32_t code = in_code ^ prefix_parity32(quotes & taken);
@@ -816,9 +816,9 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
         std::uint32_t tokens = high & taken;
         std::uint32_t paired = rem_matters != 0 ? 0 : taken;  // the bytes whose pairs count
         std::uint32_t words = 0;                              // the word tokens among them
-        int at = 0;                                           // p[at] is the next byte to copy
+        std::size_t at = 0;                                   // p[at] is the next byte to copy
         for (; tokens != 0; tokens &= tokens - 1) {
-            int i = lowest_bit(tokens);
+            auto i = static_cast<std::size_t>(lowest_bit(tokens));
             copy32(d, p + at);
             d += i - at;
             unsigned char b = p[i];
@@ -877,7 +877,11 @@ void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &la
     long last = any_line ? static_cast<long>(last_number) : -1;
     unsigned classes_met = 0;
     const unsigned char *listed = nullptr;  // the header of the last record listed
-    while (static_cast<std::size_t>(in_stop - record) >= record_in_room) {
+    if (static_cast<std::size_t>(in_stop - record) < record_in_room) return;
+    // The test after each record, for in_window, keeps the next one within
+    // record_in_room too.
+    static_assert(in_window >= record_in_room);
+    do {
         unsigned link = record[0] | record[1] << 8, number = record[2] | record[3] << 8;
         const unsigned char *body = record + 4;
         // The rare kinds in one test.
@@ -901,8 +905,9 @@ void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &la
         record = next;
         classes_met |= classes;
         if (console != nullptr) {
-            unsigned char *e = room_for(console_out, console, size + sizeof console_line_end.bytes);
-            std::memcpy(e, line_start, size);
+            // Copied a turn at a time: dest has out_window of room behind the line.
+            unsigned char *e = room_for(console_out, console, size + record_scan);
+            for (std::size_t k = 0; k < size; k += record_scan) copy32(e + k, line_start + k);
             std::memcpy(e + size, console_line_end.bytes, sizeof console_line_end.bytes);
             console_out.used += size + console_line_end.size;
         }
@@ -918,8 +923,7 @@ void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &la
             check_order(number, any_line, last_number);
         }
         last = number;
-        if (static_cast<std::size_t>(in_stop - record) < in_window) break;
-    }
+    } while (static_cast<std::size_t>(in_stop - record) >= in_window);
     dest_out.used = static_cast<std::size_t>(field_at - dest_out.data);
     in_pos = static_cast<std::size_t>(record - in_block);
     if (listed != nullptr) {
