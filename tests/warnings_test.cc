@@ -144,6 +144,10 @@ TEST(Warnings, ARecordListedInOnePassIsJudgedAsAnyOther) {
         {"letters before REM", "ATOP" + t("REM") + "X", false},
         {"keyword in DATA", t("DATA") + "1," + t("PRINT"), false},
         {"DATA then code", t("DATA") + "1:" + t("PRINT") + "A", true},
+        {"< after a long string", t("PRINT") + "\"" + std::string(40, 'X') + t("PRINT") + "\"A" + t("<") + "<2", false},
+        {"REM after 32 bytes", std::string(40, 'B') + t("REM") + "A" + t("PRINT"), false},
+        {"letters after 32 bytes", std::string(40, '1') + "ATOP", false},
+        {"no keyword after 32 bytes", std::string(40, '1') + bytes({0xF6}), false},
     };
     for (const auto &k : cases) {
         std::vector<std::pair<unsigned, std::string>> records{{10, k.body}};
@@ -155,6 +159,14 @@ TEST(Warnings, ARecordListedInOnePassIsJudgedAsAnyOther) {
         EXPECT_EQ(followed.warnings, alone.warnings) << k.what;
         EXPECT_EQ(followed.dest.substr(0, alone.dest.find('\n')), alone.dest.substr(0, alone.dest.find('\n')))
             << k.what;
+    }
+    // A WAIT listed in one pass counts for the machine-language notice.
+    for (const char *body : {"WAIT", "END"}) {
+        std::vector<std::pair<unsigned, std::string>> records{{10, t(body) + " 1"}};
+        for (unsigned n = 20; n < 600; n += 10) records.push_back({n, "A1"});
+        std::string img = after_lead(image(records));
+        img = img.substr(0, img.size() - 2) + bytes({0x34, 0x00, 0xA9, 0x00, 0x60});
+        EXPECT_EQ(vbtest::expand(img).result, body[0] == 'W' ? 1 : 0) << body;
     }
 }
 

@@ -69,13 +69,15 @@ constexpr std::string_view token_text(unsigned char token) {
 // one piece.
 struct Padded {
     char bytes[8];
-    std::size_t size;
+    std::uint8_t size;
+    std::uint8_t flags;         // of a token in record_tokens: what meeting it tells the record loop
+    std::uint32_t word_prefix;  // of a token in record_tokens: all ones where the pair screen counts it (word_token)
 };
 
 constexpr Padded padded(std::string_view s) {
     Padded p{};
     for (std::size_t i = 0; i < s.size(); ++i) p.bytes[i] = s[i];
-    p.size = s.size();
+    p.size = static_cast<std::uint8_t>(s.size());
     return p;
 }
 
@@ -141,18 +143,28 @@ constexpr PairSet matters_before = [] {
 // `matters` when byte a, listed as itself in code, matters before body byte b.
 inline unsigned matters_at(unsigned a, unsigned b) { return has_pair(matters_before, a, b) ? matters : 0; }
 
-// pair_start_mask must find every pair of matters_before, or a line that
-// could read back as something else would be taken for one that comes back.
+// Whether token b is one the pair screen of the record loop counts after a
+// letter: any but the operators' (0xBC to 0xC0 and 0xC4 to 0xC8).
+constexpr bool word_token(unsigned b) {
+    return b >= token_base && !(b >= 0xBC && b <= 0xC0) && !(b >= 0xC4 && b <= 0xC8);
+}
+
+// Whether byte a, listed as itself in code, may begin a keyword together
+// with the body byte b after it, as the record loop screens for it: an
+// operator's byte, whatever follows it, or an upper-case letter followed by
+// a byte from 'A' to 0x7F or by a word_token.  More than do: the loop asks
+// matters_at for each byte found.
+constexpr bool may_start_pair(unsigned a, unsigned b) {
+    bool op = a == '*' || a == '+' || a == '-' || a == '/' || a == '^' || (a >= '<' && a <= '>');
+    return op || (a >= 'A' && a <= 'Z' && ((b >= 'A' && b < 0x80) || word_token(b)));
+}
+
+// The screen must find every pair of matters_before, or a line that could
+// read back as something else would be taken for one that comes back.
 constexpr bool pair_scan_finds_every_pair() {
-    for (unsigned a = 0; a < 256; ++a) {
-        bool op = a == '*' || a == '+' || a == '-' || a == '/' || a == '^' || (a >= '<' && a <= '>');
-        for (unsigned b = 0; b < 256; ++b) {
-            unsigned folded = b | 0x20;
-            bool operator_token = (b >= 0xBC && b <= 0xC0) || (b >= 0xC4 && b <= 0xC8);
-            bool then = (folded >= 'a' && folded <= 'z') || (b >= 0x80 && !operator_token);
-            if (has_pair(matters_before, a, b) && !op && !(a >= 'A' && a <= 'Z' && then)) return false;
-        }
-    }
+    for (unsigned a = 0; a < 256; ++a)
+        for (unsigned b = 0; b < 256; ++b)
+            if (has_pair(matters_before, a, b) && !may_start_pair(a, b)) return false;
     return true;
 }
 static_assert(pair_scan_finds_every_pair());
@@ -464,8 +476,8 @@ std::size_t escape_line(const unsigned char *body, std::size_t n) {
 
 // Escape mode: lists the body that starts with byte `c`, already read, up to
 // its terminator or the end of the input.  Returns the last byte read (0 or
-// EOF) and adds its WAIT tokens to `wait_count`; sets `size`.
-int list_escaped(int c, unsigned number, std::uint64_t &wait_count, std::size_t &size) {
+// EOF) and sets `waited` where it meets a WAIT token; sets `size`.
+int list_escaped(int c, unsigned number, bool &waited, std::size_t &size) {
     std::size_t n = 0;
     size = 0;
     bool quoted = false;  // as the default listing tells strings, for the WAIT count
@@ -473,7 +485,7 @@ int list_escaped(int c, unsigned number, std::uint64_t &wait_count, std::size_t 
     int literal = 0;
     while (c != EOF && c != 0) {
         if (c == quote) quoted = !quoted;
-        if (!quoted && c == wait_token) ++wait_count;
+        if (!quoted && c == wait_token) waited = true;
         body_copy[n++] = static_cast<unsigned char>(c);
         c = get_byte();
         if (n == block_size && c != EOF && c != 0) {
@@ -513,7 +525,7 @@ struct BodyState {
     int budget;             // spaces alignment mode still removes
     bool in_string;         // inside a string literal
     unsigned code_classes;  // of the bytes met in code
-    std::uint64_t *waits;   // WAIT tokens met outside strings
+    bool *waited;           // set by a WAIT token outside strings
 };
 
 // Lists one body byte `c`, already taken, as the listing and the echo hold
@@ -524,7 +536,7 @@ inline void list_byte(int c, BodyState &s) {
         s.code_classes |= byte_class[c];
         const Padded &text = token_texts[c - token_base];
         put_both(text.bytes, text.size);
-        if (c == wait_token) ++*s.waits;
+        if (c == wait_token) *s.waited = true;
         if (c > token_last) {
             losses.events |= unknown_byte;
             note_byte(losses.unknown, static_cast<unsigned char>(c));
@@ -600,7 +612,7 @@ void list_fast(BodyState &s) {
                 std::memcpy(e, text.bytes, sizeof text.bytes);
                 e += text.size;
             }
-            if (b == wait_token) ++*s.waits;
+            if (b == wait_token) *s.waited = true;
         } else {
             break;
         }
@@ -616,9 +628,10 @@ void list_fast(BodyState &s) {
 // Lists the body of line `l` that starts with byte `c`, already read, up to
 // its terminator or the end of the input, and notes in `losses` what the
 // text does not hold as it is.  Returns the last byte read (0 or EOF); sets
-// l.body_size and l.code_matters, and adds the WAIT tokens to `wait_count`.
-inline int list_body(int c, Line &l, std::uint64_t &wait_count) {
-    BodyState s{l.budget, false, 0, &wait_count};
+// l.body_size and l.code_matters, and sets `waited` where it meets a WAIT
+// token.
+inline int list_body(int c, Line &l, bool &waited) {
+    BodyState s{l.budget, false, 0, &waited};
     // A terminal's echo is escaped byte by byte; no echo at all is written
     // by the fast loop without one.
     bool fast = console == nullptr || !console_is_terminal;
@@ -681,15 +694,6 @@ void check_record(const Line &l, int c, int zeros) {
     if (c == 0) check_link(number, l.link);
 }
 
-// Bit i set when bits 0 to i of `mask` hold an odd number of ones.
-inline unsigned prefix_parity(unsigned mask) {
-    mask ^= mask << 1;
-    mask ^= mask << 2;
-    mask ^= mask << 4;
-    mask ^= mask << 8;
-    return mask & 0xFFFF;
-}
-
 // A token whose spelling is not certain reads back as itself unless the
 // text after it completes an earlier, longer spelling ("<" and "<<", "DO"
 // and "DOKE"): the pairs of such a token and the body bytes whose text
@@ -729,118 +733,205 @@ constexpr bool tokens_that_matter_are_judged() {
 }
 static_assert(tokens_that_matter_are_judged());
 
+// Bytes the record loop looks at in one turn: two scans, so that most
+// bodies, with their terminator, are taken in one turn.
+constexpr int record_scan = 2 * scan_width;
+
+// body_masks of the 32 bytes from p on, bit i for p[i].
+inline BodyMasks turn_masks(const unsigned char *p) {
+    BodyMasks low = body_masks(p), high = body_masks(p + scan_width);
+    return {low.stops | high.stops << 16,         low.quotes | high.quotes << 16, low.high | high.high << 16,
+            low.operators | high.operators << 16, low.upper | high.upper << 16,   low.from_a | high.from_a << 16};
+}
+inline void copy32(unsigned char *to, const unsigned char *from) {
+    copy16(to, from);
+    copy16(to + scan_width, from + scan_width);
+}
+
+// Bit i set when bits 0 to i of `mask` hold an odd number of ones.
+inline std::uint32_t prefix_parity32(std::uint32_t mask) {
+    mask ^= mask << 1;
+    mask ^= mask << 2;
+    mask ^= mask << 4;
+    mask ^= mask << 8;
+    mask ^= mask << 16;
+    return mask;
+}
+
+// What meeting a token outside strings tells the record loop, or'ed into
+// its classes beside `matters`.
+constexpr unsigned met_wait = 4;     // WAIT
+constexpr unsigned met_unknown = 8;  // a byte from 0xF6 up, which stands for no keyword
+
+// token_texts with what each token tells the record loop: DATA matters by
+// itself, since its literal text is walked.
+constexpr std::array<Padded, 0x80> record_tokens = [] {
+    std::array<Padded, 0x80> t = token_texts;
+    for (int c = token_base; c <= 0xFF; ++c) {
+        Padded &e = t[c - token_base];
+        if (c > token_last) e.flags |= met_unknown;
+        if (c == data_token) e.flags |= matters;
+        if (c == wait_token) e.flags |= met_wait;
+        if (word_token(static_cast<unsigned>(c))) e.word_prefix = ~0u;
+    }
+    return t;
+}();
+
 // Input the record loop keeps readable: the header, the longest body that
-// lists short enough for one read, and a scan past it.
-constexpr std::size_t record_in_room = 4 + max_read + fast_in_room;
+// lists short enough for one read, and a turn's bytes past it with the
+// byte after them.
+constexpr std::size_t record_in_room = 4 + max_read + record_scan + 1;
 
-// Lists the record at in_pos in one pass over its bytes, when it is of the
-// common kind: all of it read ahead, a body of printable text, strings and
-// keyword tokens that lists short enough for one read and comes back as it
-// is.  The line goes to dest, then to the console (not a terminal) in one
-// copy.  Any other record (the end marker, an empty body or one that starts
-// with a space, a byte the text does not hold, alignment mode's spaces, a
-// line that would not come back) it leaves as it found it and returns false,
-// for the general path to list with its warnings.  `any_line` and
-// `last_number` follow the line numbers for the ascending check.
-bool list_record_fast(int alignment, std::uint64_t &wait_count, bool &any_line, unsigned &last_number) {
-    if (in_end - in_pos < record_in_room) return false;
-    const unsigned char *record = in_block + in_pos;
-    if (ends_program(record[1])) return false;
-    unsigned link = record[0] | record[1] << 8, number = record[2] | record[3] << 8;
-    if (alignment != 0 && space_budget(number) != 0) return false;
-    const unsigned char *body = record + 4;
-    if (body[0] == 0 || body[0] == ' ') return false;
-
-    if (block_size - dest_out.used < out_window) flush_block(dest_out, dest);
-    unsigned char *field_at = dest_out.data + dest_out.used;
-    std::uint64_t field = number_field(number);
-    std::memcpy(field_at, &field, 8);
-    unsigned char *const text = field_at + field_size;
+// Lists the body from `body` on as text from `text` on, when it is of the
+// common kind: printable text, strings and keyword tokens, that lists short
+// enough for one read and comes back as it is.  Returns the input after its
+// terminator and sets `end` after the text, line end not included, and
+// `classes` (`met_wait` among them); null for any other body, which the
+// general path lists with its warnings.  Reads at most record_in_room - 4
+// bytes, writes at most max_read + 2 * record_scan.
+inline const unsigned char *list_body_text(const unsigned char *body, unsigned char *text, unsigned char *&end,
+                                           unsigned &classes) {
     unsigned char *const text_limit = text + (max_read - field_size);
     unsigned char *d = text;
     const unsigned char *p = body;
-    bool in_string = false;
-    bool after_rem = false;  // REM has been met
-    unsigned classes = 0;
-    std::uint64_t waits = 0;
-    // Each turn takes the 16 bytes from p on, up to the first byte the fast
-    // path does not list (the terminator among them): their masks are
-    // found once, and the plain bytes between the tokens are copied a scan
-    // at a time.  The body is at most as long as its text, so the limit on
-    // the text keeps the scans within record_in_room.
+    std::uint32_t in_code = ~0u;  // bytes outside strings, as the turn starts
+    unsigned rem_matters = 0;     // `matters` once REM has been met: a keyword in its text would read back as letters
+    classes = 0;
+    // Each turn takes the 32 bytes from p on, up to the first byte this
+    // path does not list (the terminator among them): their masks are found
+    // once, and the plain bytes between the tokens are copied a turn at a
+    // time.  The body is at most as long as its text, so the limit on the
+    // text keeps the turns within record_in_room.
     for (;;) {
-        if (d > text_limit) return false;
-        unsigned other = ~plain_mask(p) & 0xFFFF;
-        unsigned in_code = in_string ? 0 : 0xFFFF;  // bytes outside strings
-        int n = scan_width;
-        unsigned tokens = 0;
-        if (other != 0) {
-            unsigned quotes = byte_mask(p, quote), high = high_mask(p);
-            unsigned stop = other & ~(quotes | high);
-            n = stop != 0 ? lowest_bit(stop) : scan_width;
-            unsigned taken = (1u << n) - 1;
-            // A byte is in a string when an odd number of quotes come before it.
-            unsigned parity = prefix_parity(quotes & taken);
-            in_code ^= parity;
-            if ((high & ~in_code & taken) != 0) return false;  // a high byte in a string is dropped
-            tokens = high & taken;
-            in_string ^= (parity >> (scan_width - 1)) != 0;
-        }
-        unsigned paired = after_rem ? 0 : (1u << n) - 1;  // the bytes whose pairs count
-        int at = 0;                                       // p[at] is the next byte to copy
+        if (d > text_limit) return nullptr;
+        BodyMasks m = turn_masks(p);
+        std::uint32_t quotes = m.quotes, high = m.high;
+        // The first stop, or 32 where there is none.
+        auto n = static_cast<std::size_t>(__builtin_ctzll(std::uint64_t{m.stops} | std::uint64_t{1} << record_scan));
+        auto taken = static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
+        // A byte is in a string when an odd number of quotes come before it.
+        std::uint32_t code = in_code ^ prefix_parity32(quotes & taken);
+        if ((high & ~code & taken) != 0) return nullptr;  // a high byte in a string is dropped
+        in_code = 0 - (code >> (record_scan - 1));        // as the last byte's
+        std::uint32_t tokens = high & taken;
+        std::uint32_t paired = rem_matters != 0 ? 0 : taken;  // the bytes whose pairs count
+        std::uint32_t words = 0;                              // the word tokens among them
+        std::size_t at = 0;                                   // p[at] is the next byte to copy
         for (; tokens != 0; tokens &= tokens - 1) {
-            int i = lowest_bit(tokens);
-            copy16(d, p + at);
+            auto i = static_cast<std::size_t>(lowest_bit(tokens));
+            copy32(d, p + at);
             d += i - at;
             unsigned char b = p[i];
-            if (b > token_last) return false;
-            // A keyword in REM text would read back as its letters; DATA's
-            // literal text is walked.
-            if (after_rem || b == data_token || has_pair(reads_on, b, p[i + 1])) classes |= matters;
-            if (b == rem_token) {
-                after_rem = true;
-                paired &= (1u << i) - 1;  // REM text is copied as it stands
-            }
-            const Padded &t = token_texts[b - token_base];
+            const Padded &t = record_tokens[b - token_base];
             std::memcpy(d, t.bytes, sizeof t.bytes);
             d += t.size;
-            waits += b == wait_token;
+            classes |= t.flags | rem_matters | (has_pair(reads_on, b, p[i + 1]) ? matters : 0);
+            words |= tokens & (0u - tokens) & t.word_prefix;
+            if (b == rem_token) {
+                rem_matters = matters;
+                paired &= (1u << i) - 1;  // REM text is copied as it stands
+            }
             at = i + 1;
         }
         if ((classes & matters) == 0) {
             // Once one byte matters, the line is walked anyway.
-            for (unsigned k = pair_start_mask(p) & in_code & paired; k != 0; k &= k - 1) {
+            // may_start_pair, but for the last byte, whose next is not
+            // looked at: it is taken for one.
+            std::uint32_t then = (m.from_a | words) >> 1 | 1u << (record_scan - 1);
+            for (std::uint32_t k = (m.operators | (m.upper & then)) & code & paired; k != 0; k &= k - 1) {
                 int i = lowest_bit(k);
                 classes |= matters_at(p[i], p[i + 1]);
             }
         }
-        copy16(d, p + at);
+        copy32(d, p + at);
         d += n - at;
         p += n;
-        if (n == scan_width) continue;
-        if (*p++ != 0) return false;
+        if (n == record_scan) continue;
+        if (*p++ != 0 || (classes & met_unknown) != 0) return nullptr;
         break;
     }
-    auto text_size = static_cast<std::size_t>(d - text);
-    if (field_size + text_size > max_read) return false;
+    if (field_size + (d - text) > max_read) return nullptr;
     std::memcpy(d, dest_line_end.bytes, sizeof dest_line_end.bytes);  // zeros after it end the text for the matcher
     if ((classes & matters) != 0 && !listing_comes_back(text, body, static_cast<std::size_t>(p - 1 - body)))
-        return false;
+        return nullptr;
+    end = d;
+    return p;
+}
 
-    dest_out.used = static_cast<std::size_t>(d + dest_line_end.size - dest_out.data);
-    in_pos = static_cast<std::size_t>(p - in_block);
-    std::memcpy(line, record, 4);  // the last header read, which the end checks look at
-    if (console != nullptr) {
-        std::size_t size = field_size + text_size;
-        unsigned char *e = room_for(console_out, console, size + sizeof console_line_end.bytes);
-        std::memcpy(e, field_at, size);
-        std::memcpy(e + size, console_line_end.bytes, sizeof console_line_end.bytes);
-        console_out.used += size + console_line_end.size;
+// Lists the records from in_pos on, each in one pass over its bytes, as
+// long as they are of the common kind: all of it read ahead, a body that
+// list_body_text takes.  Each line goes to dest, then to the console (not a
+// terminal) in one copy.  Stops before any other record (the end marker, an
+// empty body or one that starts with a space, alignment mode's spaces, a
+// body list_body_text leaves), for the general path to list with its
+// warnings, and where fewer than in_window bytes are read ahead, for
+// p_expand to read on.  `waited` is set by a WAIT token; `any_line` and
+// `last_number` follow the line numbers for the ascending check.
+void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &last_number) {
+    const unsigned char *record = in_block + in_pos;
+    const unsigned char *const in_stop = in_block + in_end;
+    unsigned char *field_at = dest_out.data + dest_out.used;
+    unsigned char *const out_stop = dest_out.data + block_size - out_window;
+    unsigned padded_below = alignment != 0 ? 100 : 0;   // the line numbers whose bodies alignment mode pads
+    std::size_t address_base = load_address + in_base;  // of in_block[0]
+    long last = any_line ? static_cast<long>(last_number) : -1;
+    unsigned classes_met = 0;
+    const unsigned char *listed = nullptr;  // the header of the last record listed
+    if (static_cast<std::size_t>(in_stop - record) < record_in_room) return;
+    // The test after each record, for in_window, keeps the next one within
+    // record_in_room too.
+    static_assert(in_window >= record_in_room);
+    do {
+        unsigned link = record[0] | record[1] << 8, number = record[2] | record[3] << 8;
+        const unsigned char *body = record + 4;
+        // The rare kinds in one test.
+        if (ends_program(record[1]) | (body[0] == 0) | (body[0] == ' ') | (number < padded_below)) break;
+        if (field_at > out_stop) {
+            dest_out.used = static_cast<std::size_t>(field_at - dest_out.data);
+            flush_block(dest_out, dest);
+            field_at = dest_out.data + dest_out.used;
+        }
+        std::uint64_t field = number_field(number);
+        std::memcpy(field_at, &field, 8);
+        unsigned char *end;
+        unsigned classes;
+        const unsigned char *next = list_body_text(body, field_at + field_size, end, classes);
+        if (next == nullptr) break;
+
+        auto size = static_cast<std::size_t>(end - field_at);
+        unsigned char *line_start = field_at;
+        field_at = end + dest_line_end.size;
+        listed = record;
+        record = next;
+        classes_met |= classes;
+        if (console != nullptr) {
+            // Copied a turn at a time: dest has out_window of room behind the line.
+            unsigned char *e = room_for(console_out, console, size + record_scan);
+            for (std::size_t k = 0; k < size; k += record_scan) copy32(e + k, line_start + k);
+            std::memcpy(e + size, console_line_end.bytes, sizeof console_line_end.bytes);
+            console_out.used += size + console_line_end.size;
+        }
+        // The link and the line order, checked in one test; the warnings
+        // are written in the order the general path writes them.
+        unsigned next_address = (address_base + static_cast<std::size_t>(record - in_block)) & 0xFFFF;
+        if ((link != next_address) | (static_cast<long>(number) <= last)) {
+            dest_out.used = static_cast<std::size_t>(field_at - dest_out.data);
+            in_pos = static_cast<std::size_t>(record - in_block);
+            check_link(number, link);
+            any_line = last >= 0;
+            last_number = static_cast<unsigned>(last);
+            check_order(number, any_line, last_number);
+        }
+        last = number;
+    } while (static_cast<std::size_t>(in_stop - record) >= in_window);
+    dest_out.used = static_cast<std::size_t>(field_at - dest_out.data);
+    in_pos = static_cast<std::size_t>(record - in_block);
+    if (listed != nullptr) {
+        std::memcpy(line, listed, 4);  // the last header read, which the end checks look at
+        any_line = true;
+        last_number = static_cast<unsigned>(last);
     }
-    wait_count += waits;
-    check_link(number, link);
-    check_order(number, any_line, last_number);
-    return true;
+    if ((classes_met & met_wait) != 0) waited = true;
 }
 
 // The checks at the end of the image: how it ended and what follows.
@@ -903,8 +994,8 @@ int p_expand() {
         differs("lead byte $01");
     }
 
-    int alignment = 0;             // alignment markers met; the mode is on once it is non-zero
-    std::uint64_t wait_count = 0;  // WAIT tokens met outside strings
+    int alignment = 0;    // alignment markers met; the mode is on once it is non-zero
+    bool waited = false;  // a WAIT token was met outside strings
     bool any_line = false;
     unsigned last_number = 0;
     int header_got;
@@ -913,7 +1004,11 @@ int p_expand() {
     bool records_fast = !escape_mode && (console == nullptr || !console_is_terminal);
     for (;;) {
         if (in_end - in_pos < in_window) keep_ahead(in_window);
-        if (records_fast && list_record_fast(alignment, wait_count, any_line, last_number)) continue;
+        if (records_fast) {
+            std::size_t from = in_pos;
+            list_records_fast(alignment, waited, any_line, last_number);
+            if (in_pos != from) continue;
+        }
         unsigned link = 0, number = 0;
         if (!read_header(header_got, link, number)) break;
         if (block_size - dest_out.used < out_window) flush_block(dest_out, dest);
@@ -938,7 +1033,7 @@ int p_expand() {
         if (c != EOF && c == alignment_marker && number == 0) ++alignment;
         std::size_t body_base = in_base;
         l.body = in_block + (c == EOF ? in_pos : in_pos - 1);
-        c = escape_mode ? list_escaped(c, number, wait_count, l.body_size) : list_body(c, l, wait_count);
+        c = escape_mode ? list_escaped(c, number, waited, l.body_size) : list_body(c, l, waited);
         l.text_size = dest_out.flushed + dest_out.used - dest_flushed - l.text_begin;
         put_short(dest_out, dest, dest_line_end.bytes, dest_line_end.size);
         put_short(console_out, console, console_line_end.bytes, console_line_end.size);
@@ -955,7 +1050,7 @@ int p_expand() {
     // ended.
     bool met_end_of_file = in_ended && feof(source);
     bool last_link_zero = line[0] == 0 && line[1] == 0;
-    int result = !met_end_of_file && !last_link_zero && wait_count >= 1 ? 1 : 0;
+    int result = !met_end_of_file && !last_link_zero && waited ? 1 : 0;
     check_end(header_got, result);
     return result;
 }

@@ -30,6 +30,17 @@ inline constexpr bool vector_scans =
 // Index of the lowest set bit of a mask that is not zero.
 inline int lowest_bit(unsigned mask) { return __builtin_ctz(mask); }
 
+// The masks of the 16 bytes from `p` on that the lister's record loop asks
+// for, found together.
+struct BodyMasks {
+    unsigned stops;      // bytes below 0x20, and 0x7F: neither printable, nor a quote, nor from 0x80 up
+    unsigned quotes;     // quotes
+    unsigned high;       // bytes from 0x80 up
+    unsigned operators;  // the operators' bytes "*+-/^<=>"
+    unsigned upper;      // upper-case letters
+    unsigned from_a;     // bytes from 'A' to 0x7F
+};
+
 #ifdef VBCONV_SSE2
 
 // Bytes from lo to hi, both included.
@@ -80,6 +91,26 @@ inline unsigned pair_start_mask(const unsigned char *p) {
     return to_mask(_mm_or_si128(ops, _mm_and_si128(in_range(v, 'A', 'Z'), then)));
 }
 
+// BodyMasks of the 16 bytes from `p` on.
+inline BodyMasks body_masks(const unsigned char *p) {
+    __m128i v = load16(p);
+    // v + 1 as a signed byte is below 0x21 for the bytes below 0x20, for
+    // 0x7F and for those from 0x80 up, which the sign of ~v leaves out.
+    __m128i below = _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(1)), _mm_set1_epi8(0x21));
+    BodyMasks m;
+    m.stops = to_mask(_mm_andnot_si128(v, below));
+    m.quotes = to_mask(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+    m.high = to_mask(v);
+    // "*+-/" are "*" to "/" but "," and ".", the bytes that or'ed with 2 give ".".
+    __m128i ops =
+        _mm_andnot_si128(_mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(2)), _mm_set1_epi8('.')), in_range(v, '*', '/'));
+    ops = _mm_or_si128(ops, _mm_or_si128(in_range(v, '<', '>'), _mm_cmpeq_epi8(v, _mm_set1_epi8('^'))));
+    m.operators = to_mask(ops);
+    m.upper = to_mask(in_range(v, 'A', 'Z'));
+    m.from_a = to_mask(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)));  // signed: 0x80 and up fall out
+    return m;
+}
+
 // Bytes equal to any of a, b, c or d.
 inline unsigned any_of_mask(const unsigned char *p, char a, char b, char c, char d) {
     __m128i v = load16(p);
@@ -127,6 +158,21 @@ inline unsigned pair_start_mask(const unsigned char *p) {
         bool operator_token = (next >= 0xBC && next <= 0xC0) || (next >= 0xC4 && next <= 0xC8);
         bool then = (folded >= 'a' && folded <= 'z') || (next >= 0x80 && !operator_token);
         m |= unsigned{op || (c >= 'A' && c <= 'Z' && then)} << i;
+    }
+    return m;
+}
+
+inline BodyMasks body_masks(const unsigned char *p) {
+    BodyMasks m{};
+    for (int i = 0; i < scan_width; ++i) {
+        unsigned char c = p[i];
+        m.stops |= unsigned{c < 0x20 || c == 0x7F} << i;
+        m.quotes |= unsigned{c == '"'} << i;
+        m.high |= unsigned{c >= 0x80} << i;
+        m.operators |= unsigned{c == '*' || c == '+' || c == '-' || c == '/' || c == '^' || (c >= '<' && c <= '>')}
+                       << i;
+        m.upper |= unsigned{c >= 'A' && c <= 'Z'} << i;
+        m.from_a |= unsigned{c >= 'A' && c < 0x80} << i;
     }
     return m;
 }
