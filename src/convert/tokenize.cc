@@ -158,6 +158,16 @@ constexpr bool pair_scan_finds_every_keyword() {
 }
 static_assert(pair_scan_finds_every_keyword());
 
+// Whether the matcher's result `p` (a position, or no_match) is DATA or REM,
+// after which text is literal: one test for the two.
+// A table, since a test of a range and a bit would be compiled as two
+// branches, the first a guess.
+constexpr std::array<bool, 256> starts_literal = [] {
+    std::array<bool, 256> t{};
+    t[kw_data] = t[kw_rem] = true;
+    return t;
+}();
+
 // The bytes of the 16 from `p` on where tokenizing code leaves for the
 // general loop: a line end or a zero, a quote, a byte from 0x80 up.
 inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '\n', '\r', quote) | high_mask(p); }
@@ -174,7 +184,9 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
         // Where a keyword may start, or code leaves off.
         unsigned leaves = code_leaves(text + base);
         unsigned stops = leaves | pair_start_mask(text + base);
-        std::uint32_t span = stops != 0 ? wide_span(text + base + lowest_bit(stops)) : 0;
+        // With no stop in the scan, the lookup reads the byte after it,
+        // which is readable.
+        std::uint32_t span = wide_span(text + base + lowest_bit(stops | 1u << scan_width));
         while (stops != 0) {
             int at = base + lowest_bit(stops);
             copy16(body + len, text + pos);
@@ -182,10 +194,6 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             pos = at;
             if ((leaves & stops & (0u - stops)) != 0) return;
             unsigned char b = text[at];
-            // The next stop's span is looked up before this one is matched,
-            // so that the two lookups overlap.
-            unsigned rest = stops & (stops - 1);
-            std::uint32_t next_span = rest != 0 ? wide_span(text + base + lowest_bit(rest)) : 0;
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
             int length = 1;
@@ -194,23 +202,20 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
                 p = match_wide_span(text + at, span, length);
             else if (has_pair(may_begin_keyword, b, text[at + 1]))
                 p = match_keyword_wide(text + at), length = kwlen;
-            if (p != no_match) {
-                body[len++] = static_cast<unsigned char>(p | token_base);
-                pos += length;
-                if (p == kw_data || p == kw_rem) {
-                    literal = true;
-                    literal_end = p == kw_data ? ':' : -1;
-                    return;
-                }
-                int taken = pos - base;  // the stops the keyword covered are passed
-                stops = taken < scan_width ? stops & ~0u << taken : 0;
-                span = stops == rest ? next_span : stops != 0 ? wide_span(text + base + lowest_bit(stops)) : 0;
-                continue;
+            // A keyword and a byte that begins none go the same way, the
+            // byte with a length of 1: almost every stop is a keyword, but
+            // which is left for the processor to guess.
+            body[len++] = p != no_match ? static_cast<unsigned char>(p | token_base) : b;
+            pos += length;
+            if (starts_literal[p]) {
+                literal = true;
+                literal_end = p == kw_data ? ':' : -1;
+                return;
             }
-            body[len++] = b;
-            ++pos;
-            stops = rest;
-            span = next_span;
+            // The stops the keyword covered are passed (it ends within 24
+            // bytes of base, so the shift stays below 32).
+            stops &= ~0u << (pos - base);
+            span = wide_span(text + base + lowest_bit(stops | 1u << scan_width));
         }
         if (pos < base + scan_width) {
             copy16(body + len, text + pos);
