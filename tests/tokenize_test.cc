@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "dialect/image.h"
@@ -113,6 +114,25 @@ TEST(Tokenizer, SignedAndOversizedLineNumbers) {
     EXPECT_EQ(tokenize("- 5\n").console, "[   10] \xBD 5 [NULL]\n");
     // Counting on wraps past the largest int.
     EXPECT_EQ(tokenize("2147483647 A\nB\n").console, "[2147483647] A [NULL]\n[-2147483639] B [NULL]\n");
+}
+
+// A line with more text read after it is tokenized where it was read, its
+// number read a word at a time; a short input takes the general way.  Both
+// must give the same number, body and trace.
+TEST(Tokenizer, LineNumbersReadInPlaceAsTheGeneralWayReadsThem) {
+    std::string after;
+    for (int i = 0; i < 100; ++i) after += "PRINT X\n";
+    for (const char *line : {"7 A", "1234567 A", "12345678 A", "4294967306 A", "00042\tA", "65535  A", "99A", "8 ",
+                             "31", "120 \t GOTO 5", "5:"}) {
+        vbtest::Converted alone = tokenize(std::string(line) + "\n");
+        vbtest::Converted followed = tokenize(std::string(line) + "\n" + after);
+        EXPECT_EQ(followed.console.substr(0, followed.console.find('\n')),
+                  alone.console.substr(0, alone.console.find('\n')))
+            << line;
+        auto first = records(alone.dest), more = records(followed.dest);
+        more.resize(std::min(more.size(), first.size()));  // the record of the line, if it makes one
+        EXPECT_EQ(more, first) << line;
+    }
 }
 
 TEST(Tokenizer, LongLinesAreSplitIntoReadsOf254Bytes) {

@@ -429,12 +429,8 @@ struct Program {
     unsigned last_stored;  // line number of the last record written
 };
 
-// Takes a record with a body of `len` bytes (1 or more) under the current
-// number, warns about what the image makes of its number and address, and
-// returns its link.  `number` is set to the number the record holds; the
-// next line's number follows it.
-unsigned take_record(Program &prog, int len, std::int32_t &number) {
-    number = prog.number;
+// The warnings take_record may give, out of its way.
+[[gnu::noinline, gnu::cold]] void warn_record(const Program &prog, std::int32_t number, unsigned before, int len) {
     unsigned stored = static_cast<std::uint32_t>(number) & 0xFFFF;
     long at = prog.text_line;
     if (number < 0 || number > 0xFFFF)
@@ -442,19 +438,34 @@ unsigned take_record(Program &prog, int len, std::int32_t &number) {
     if (prog.any_record && stored <= prog.last_stored)
         warn_text(Warn::not_ascending, at, "line number %u does not ascend (it follows line %u)", stored,
                   prog.last_stored);
-    unsigned before = prog.address;
-    prog.address = next_address(before, static_cast<unsigned>(len));
     if (before + static_cast<unsigned>(len) + record_overhead > 0xFFFF) {
-        if (ends_program(static_cast<unsigned char>(prog.address >> 8)))
+        unsigned address = next_address(before, static_cast<unsigned>(len));
+        if (ends_program(static_cast<unsigned char>(address >> 8)))
             warn_text(Warn::wrap, at,
                       "the program passes the top of the 64 KB address space: this line's link wraps to $%04X, "
                       "where a listing of the image stops",
-                      prog.address);
+                      address);
         else
             warn_text(Warn::wrap, at,
                       "the program passes the top of the 64 KB address space: this line's link wraps to $%04X",
-                      prog.address);
+                      address);
     }
+}
+
+// Takes a record with a body of `len` bytes (1 or more) under the current
+// number, warns about what the image makes of its number and address, and
+// returns its link.  `number` is set to the number the record holds; the
+// next line's number follows it.
+inline unsigned take_record(Program &prog, int len, std::int32_t &number) {
+    number = prog.number;
+    unsigned stored = static_cast<std::uint32_t>(number) & 0xFFFF;
+    unsigned before = prog.address;
+    // One test for the three warnings, which are rare: a number out of
+    // range, one that does not ascend, a link that wraps.
+    bool warn = (static_cast<std::uint32_t>(number) > 0xFFFF) | (prog.any_record & (stored <= prog.last_stored)) |
+                (before + static_cast<unsigned>(len) + record_overhead > 0xFFFF);
+    if (__builtin_expect(warn, 0)) warn_record(prog, number, before, len);
+    prog.address = next_address(before, static_cast<unsigned>(len));
     prog.any_record = true;
     prog.last_stored = stored;
     prog.number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 10);
@@ -488,6 +499,37 @@ void warn_nul(long at, long dropped) {
         warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the byte after it are dropped");
     else
         warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the %ld bytes after it are dropped", dropped);
+}
+
+// Whether a line's number is read a word at a time (leading_digits,
+// digits_value), which takes a little-endian machine; the scalar build
+// keeps the loop, and both stay tested.
+constexpr bool word_digits = wide_matching;
+
+// How many of the eight bytes from `text` on are decimal digits before the
+// first that is not one; 8 when all are.  Each byte is taken with '0' as 0:
+// a digit is then 0 to 9, below 0x10 even with 6 added, and any other byte
+// is not.  A carry out of a byte that is not a digit spoils only the bytes
+// above it.
+inline int leading_digits(const unsigned char *text) {
+    std::uint64_t v;
+    std::memcpy(&v, text, 8);
+    v ^= 0x3030303030303030u;
+    std::uint64_t other = (v | (v + 0x0606060606060606u)) & 0xF0F0F0F0F0F0F0F0u;
+    return other != 0 ? __builtin_ctzll(other) >> 3 : 8;
+}
+
+// The value of the `digits` decimal digits (1 to 8) from `text` on, without
+// a loop: the digits are moved to the top of a 64-bit word, below them
+// zeros, and added up two, four and eight at a time.
+inline std::uint32_t digits_value(const unsigned char *text, int digits) {
+    std::uint64_t v;
+    std::memcpy(&v, text, 8);
+    v = (v & 0x0F0F0F0F0F0F0F0Fu) << (8 * (8 - digits));  // on a little-endian machine, the first digit lowest
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFu;
+    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(v);
 }
 
 // Input the line loop keeps readable: a line that fits one read, and a scan
@@ -529,14 +571,25 @@ bool tokenize_line_fast(Program &prog) {
     if (is_digit(text[0])) {
         // Most lines start with their number: scan_line_number's result
         // without its white space and sign.
-        std::uint32_t value = 0;
-        for (; is_digit(text[at]); ++at) value = value * 10 + static_cast<std::uint32_t>(text[at] - '0');
-        prog.number = static_cast<std::int32_t>(value);
+        int digits = word_digits ? leading_digits(text) : 8;
+        if (digits < 8) {
+            prog.number = static_cast<std::int32_t>(digits_value(text, digits));
+            at = digits;
+        } else {
+            std::uint32_t value = 0;
+            for (; is_digit(text[at]); ++at) value = value * 10 + static_cast<std::uint32_t>(text[at] - '0');
+            prog.number = static_cast<std::int32_t>(value);
+        }
     } else {
         while (at < size && is_space(text[at])) ++at;
         if (at < size) at = scan_line_number(text, prog.number);
     }
-    while (at < size && is_space(text[at])) ++at;
+    // Most often one blank: the line end, which counts as white space here,
+    // is not passed.
+    if (text[at] == ' ' && !is_space(text[at + 1]))
+        ++at;
+    else
+        while (at < size && is_space(text[at])) ++at;
     unsigned char *record = room_for(dest_out, dest, 4 + max_read + scan_width + 1);
     unsigned char *body = record + 4;
     LineFindings found{};
