@@ -175,10 +175,11 @@ inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '
 // Tokenizes code from text[pos] on into body[len] on, where scan_width
 // bytes past the text and the body are readable and writable: the stops of
 // 16 bytes are found at once, and the bytes between them copied a scan at a
-// time.  Returns at a byte of a kind of its own (a line end, a quote, a byte
-// from 0x80 up), with pos there, or after DATA or REM, with `literal` set.
-inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &literal,
-                          int &literal_end) {
+// time, strings included.  Returns at a line end or a byte from 0x80 up,
+// with pos there; after DATA or REM, with `literal` set; or at a line end
+// within a string, with `in_string` set.
+inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &in_string,
+                          bool &literal, int &literal_end) {
     for (;;) {
         int base = pos;
         // Where a keyword may start, or code leaves off.
@@ -192,7 +193,30 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             copy16(body + len, text + pos);
             len += at - pos;
             pos = at;
-            if ((leaves & stops & (0u - stops)) != 0) return;
+            if ((leaves & stops & (0u - stops)) != 0) {
+                if (text[at] != quote) return;
+                // A string is copied here up to its closing quote, and code
+                // goes on after it in a scan of its own; only a line end
+                // within the string leaves, with in_string set.
+                body[len++] = quote;
+                ++pos;
+                unsigned ends;
+                while ((ends = any_of_mask(text + pos, 0, '\n', '\r', quote)) == 0) {
+                    copy16(body + len, text + pos);
+                    pos += scan_width;
+                    len += scan_width;
+                }
+                copy16(body + len, text + pos);
+                pos += lowest_bit(ends);
+                len += lowest_bit(ends);
+                if (text[pos] != quote) {
+                    in_string = true;
+                    return;
+                }
+                body[len++] = quote;
+                ++pos;
+                break;
+            }
             unsigned char b = text[at];
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
@@ -217,7 +241,7 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             stops &= ~0u << (pos - base);
             span = wide_span(text + base + lowest_bit(stops | 1u << scan_width));
         }
-        if (pos < base + scan_width) {
+        if (stops == 0 && pos < base + scan_width) {
             copy16(body + len, text + pos);
             len += base + scan_width - pos;
             pos = base + scan_width;
@@ -253,8 +277,8 @@ int tokenize_run(const unsigned char *text, LineState &state, unsigned char *bod
                 ++pos;
             }
         } else if (wide) {
-            tokenize_code(text, pos, body, len, literal, literal_end);
-            if (literal) continue;
+            tokenize_code(text, pos, body, len, in_string, literal, literal_end);
+            if (literal || in_string) continue;
             b = text[pos];
         } else {
             while (kinds[b = text[pos]] == copied) {
