@@ -144,8 +144,8 @@ inline unsigned stops_in(const unsigned char *p, bool in_string, bool literal) {
 }
 
 // A keyword in code starts with one of the operators' bytes, which
-// pair_start_mask finds wherever they are, or with an upper-case letter
-// followed by a letter: what pair_start_mask finds is then every place where
+// text_pair_start_mask finds wherever they are, or with an upper-case letter
+// followed by a letter: what text_pair_start_mask finds is then every place where
 // the matcher could find a keyword.
 constexpr bool pair_scan_finds_every_keyword() {
     for (std::string_view k : keyword) {
@@ -184,7 +184,7 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
         int base = pos;
         // Where a keyword may start, or code leaves off.
         unsigned leaves = code_leaves(text + base);
-        unsigned stops = leaves | pair_start_mask(text + base);
+        unsigned stops = leaves | text_pair_start_mask(text + base);
         // With no stop in the scan, the lookup reads the byte after it,
         // which is readable.
         std::uint32_t span = wide_span(text + base + lowest_bit(stops | 1u << scan_width));
