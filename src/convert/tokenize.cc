@@ -180,71 +180,81 @@ inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '
 // within a string, with `in_string` set.
 inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &in_string,
                           bool &literal, int &literal_end) {
+    // Pointers rather than offsets: fewer values for the loop to keep.
+    const unsigned char *from = text + pos;
+    unsigned char *to = body + len;
     for (;;) {
-        int base = pos;
+        const unsigned char *base = from;
         // Where a keyword may start, or code leaves off.
-        unsigned leaves = code_leaves(text + base);
-        unsigned stops = leaves | text_pair_start_mask(text + base);
+        unsigned leaves = code_leaves(base);
+        unsigned stops = leaves | text_pair_start_mask(base);
         // With no stop in the scan, the lookup reads the byte after it,
         // which is readable.
-        std::uint32_t span = wide_span(text + base + lowest_bit(stops | 1u << scan_width));
+        std::uint32_t span = wide_span(base + lowest_bit(stops | 1u << scan_width));
         while (stops != 0) {
-            int at = base + lowest_bit(stops);
-            copy16(body + len, text + pos);
-            len += at - pos;
-            pos = at;
+            const unsigned char *at = base + lowest_bit(stops);
+            copy16(to, from);
+            to += at - from;
+            from = at;
             if ((leaves & stops & (0u - stops)) != 0) {
-                if (text[at] != quote) return;
+                if (*at != quote) {
+                    pos = static_cast<int>(at - text);
+                    len = static_cast<int>(to - body);
+                    return;
+                }
                 // A string is copied here up to its closing quote, and code
                 // goes on after it in a scan of its own; only a line end
                 // within the string leaves, with in_string set.
-                body[len++] = quote;
-                ++pos;
+                *to++ = quote;
+                ++from;
                 unsigned ends;
-                while ((ends = any_of_mask(text + pos, 0, '\n', '\r', quote)) == 0) {
-                    copy16(body + len, text + pos);
-                    pos += scan_width;
-                    len += scan_width;
+                while ((ends = any_of_mask(from, 0, '\n', '\r', quote)) == 0) {
+                    copy16(to, from);
+                    from += scan_width;
+                    to += scan_width;
                 }
-                copy16(body + len, text + pos);
-                pos += lowest_bit(ends);
-                len += lowest_bit(ends);
-                if (text[pos] != quote) {
+                copy16(to, from);
+                from += lowest_bit(ends);
+                to += lowest_bit(ends);
+                if (*from != quote) {
                     in_string = true;
+                    pos = static_cast<int>(from - text);
+                    len = static_cast<int>(to - body);
                     return;
                 }
-                body[len++] = quote;
-                ++pos;
+                *to++ = quote;
+                ++from;
                 break;
             }
-            unsigned char b = text[at];
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
             int length = 1;
             unsigned char p = no_match;
             if (wide_matching)
-                p = match_wide_span(text + at, span, length);
-            else if (has_pair(may_begin_keyword, b, text[at + 1]))
-                p = match_keyword_wide(text + at), length = kwlen;
+                p = match_wide_span(at, span, length);
+            else if (has_pair(may_begin_keyword, at[0], at[1]))
+                p = match_keyword_wide(at), length = kwlen;
             // A keyword and a byte that begins none go the same way, the
             // byte with a length of 1: almost every stop is a keyword, but
             // which is left for the processor to guess.
-            body[len++] = p != no_match ? static_cast<unsigned char>(p | token_base) : b;
-            pos += length;
+            *to++ = p != no_match ? static_cast<unsigned char>(p | token_base) : *at;
+            from += length;
             if (starts_literal[p]) {
                 literal = true;
                 literal_end = p == kw_data ? ':' : -1;
+                pos = static_cast<int>(from - text);
+                len = static_cast<int>(to - body);
                 return;
             }
             // The stops the keyword covered are passed (it ends within 24
             // bytes of base, so the shift stays below 32).
-            stops &= ~0u << (pos - base);
-            span = wide_span(text + base + lowest_bit(stops | 1u << scan_width));
+            stops &= ~0u << (from - base);
+            span = wide_span(base + lowest_bit(stops | 1u << scan_width));
         }
-        if (stops == 0 && pos < base + scan_width) {
-            copy16(body + len, text + pos);
-            len += base + scan_width - pos;
-            pos = base + scan_width;
+        if (stops == 0 && from < base + scan_width) {
+            copy16(to, from);
+            to += base + scan_width - from;
+            from = base + scan_width;
         }
     }
 }
