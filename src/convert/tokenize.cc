@@ -627,8 +627,20 @@ bool tokenize_line_fast(Program &prog) {
     unsigned char *record = room_for(dest_out, dest, 4 + max_read + scan_width + 1);
     unsigned char *body = record + 4;
     LineFindings found{};
-    LineState state{false, false, -1};
-    int len = at < size ? tokenize_run<true>(text + at, state, body, found) : 0;
+    int len = 0;
+    if (at < size) {
+        // Most lines are code and strings to their end, which the code loop
+        // takes whole; the general loop goes on from where it leaves off
+        // otherwise.
+        int pos = 0;
+        bool in_string = false, literal = false;
+        int literal_end = -1;
+        tokenize_code(text + at, pos, body, len, in_string, literal, literal_end);
+        if (at + pos != size || in_string || literal) {
+            LineState state{in_string, literal, literal_end};
+            len += tokenize_run<true>(text + at + pos, state, body + len, found);
+        }
+    }
     if (console != nullptr) write_trace(prog.number, body, len);
     if (found.foreign.count != 0) warn_foreign(found, prog.text_line);
     if (len > 0) {
