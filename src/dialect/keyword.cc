@@ -160,12 +160,19 @@ static_assert(every_spelling_fits_a_load());
 constexpr WideMatcher build_wide() {
     WideMatcher m{};
     int used = 0;
-    for (int a = 0; a < WideMatcher::kinds; ++a)
+    for (int a = 0; a < WideMatcher::kinds; ++a) {
+        // The positions whose first byte is of kind a, in table order;
+        // walking only these keeps the work within what a compiler
+        // evaluates at compile time.
+        std::uint8_t group[keyword_count]{};
+        int members = 0;
+        for (int p = 0; p < keyword_count; ++p)
+            if ((static_cast<unsigned char>(keyword[p][0]) & 63) == a) group[members++] = static_cast<std::uint8_t>(p);
         for (int c = 0; c < WideMatcher::kinds; ++c) {
             int start = used;
-            for (int p = 0; p < keyword_count; ++p) {
+            for (int g = 0; g < members; ++g) {
+                int p = group[g];
                 std::string_view k = keyword[p];
-                if ((static_cast<unsigned char>(k[0]) & 63) != a) continue;
                 bool whole = k.size() == 1;
                 if (!whole && (static_cast<unsigned char>(k[1]) & 63) != c &&
                     ((static_cast<unsigned char>(k[1]) ^ 0x20) & 63) != c)
@@ -180,6 +187,7 @@ constexpr WideMatcher build_wide() {
             m.span[a << 6 | c] =
                 first << 16 | static_cast<std::uint32_t>(start) << 6 | static_cast<std::uint32_t>(count);
         }
+    }
     for (int p = 0; p < keyword_count; ++p) {
         std::string_view k = keyword[p];
         for (std::size_t i = 0; i < k.size(); ++i) {
