@@ -535,10 +535,10 @@ void warn_nul(long at, long dropped) {
         warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the %ld bytes after it are dropped", dropped);
 }
 
-// Whether a line's number is read a word at a time (leading_digits,
-// digits_value), which takes a little-endian machine; the scalar build
-// keeps the loop, and both stay tested.
-constexpr bool word_digits = wide_matching;
+// Whether a line's number is read (leading_digits, digits_value) and a
+// record's head written a word at a time, which takes a little-endian
+// machine; the scalar build keeps the byte loops, and both stay tested.
+constexpr bool whole_words = wide_matching;
 
 // How many of the eight bytes from `text` on are decimal digits before the
 // first that is not one; 8 when all are.  Each byte is taken with '0' as 0:
@@ -605,7 +605,7 @@ bool tokenize_line_fast(Program &prog) {
     if (is_digit(text[0])) {
         // Most lines start with their number: scan_line_number's result
         // without its white space and sign.
-        int digits = word_digits ? leading_digits(text) : 8;
+        int digits = whole_words ? leading_digits(text) : 8;
         if (digits < 8) {
             prog.number = static_cast<std::int32_t>(digits_value(text, digits));
             at = digits;
@@ -647,10 +647,15 @@ bool tokenize_line_fast(Program &prog) {
         std::int32_t number;
         unsigned link = take_record(prog, len, number);
         auto n = static_cast<std::uint32_t>(number);
-        record[0] = static_cast<unsigned char>(link);
-        record[1] = static_cast<unsigned char>(link >> 8);
-        record[2] = static_cast<unsigned char>(n);
-        record[3] = static_cast<unsigned char>(n >> 8);
+        if (whole_words) {
+            std::uint32_t head = (link & 0xFFFF) | n << 16;  // link and number, low bytes first
+            std::memcpy(record, &head, 4);
+        } else {
+            record[0] = static_cast<unsigned char>(link);
+            record[1] = static_cast<unsigned char>(link >> 8);
+            record[2] = static_cast<unsigned char>(n);
+            record[3] = static_cast<unsigned char>(n >> 8);
+        }
         body[len] = terminator;
         dest_out.used += 4 + static_cast<std::size_t>(len) + 1;
     }
