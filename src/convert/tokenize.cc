@@ -226,6 +226,17 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
                 ++from;
                 break;
             }
+            // The stops left if the span's first candidate matches in full
+            // (or, where it lists none, if the byte is copied), and the span
+            // of the first of them, are looked up while the compare runs:
+            // the guess is right at most stops, and the branch that checks
+            // it lets the processor go on to the next stop before the
+            // compare ends, where a select would wait for it.  A keyword
+            // never covers a byte where code leaves off, so those stay in
+            // the guess, which then never looks past the line end.
+            int guess = static_cast<int>(span >> 24);
+            unsigned guess_stops = (stops & ~0u << (at + guess - base)) | (stops & leaves);
+            std::uint32_t guess_span = wide_span(base + lowest_bit(guess_stops | 1u << scan_width));
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
             int length = 1;
@@ -247,9 +258,14 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
                 return;
             }
             // The stops the keyword covered are passed (it ends within 24
-            // bytes of base, so the shift stays below 32).
-            stops &= ~0u << (from - base);
-            span = wide_span(base + lowest_bit(stops | 1u << scan_width));
+            // bytes of base, so the shifts stay below 32).
+            if (__builtin_expect(length == guess, 1)) {
+                stops = guess_stops;
+                span = guess_span;
+            } else {
+                stops &= ~0u << (from - base);
+                span = wide_span(base + lowest_bit(stops | 1u << scan_width));
+            }
         }
         if (stops == 0 && from < base + scan_width) {
             copy16(to, from);

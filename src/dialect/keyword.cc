@@ -184,8 +184,9 @@ constexpr WideMatcher build_wide() {
             int count = used - start;
             if (count >= 64) return WideMatcher{};  // spans_fit tells
             unsigned first = count != 0 ? m.candidate[start] : 0;
+            unsigned size = count != 0 ? static_cast<unsigned>(keyword[first].size()) : 1;
             m.span[a << 6 | c] =
-                first << 16 | static_cast<std::uint32_t>(start) << 6 | static_cast<std::uint32_t>(count);
+                size << 24 | first << 16 | static_cast<std::uint32_t>(start) << 6 | static_cast<std::uint32_t>(count);
         }
     }
     for (int p = 0; p < keyword_count; ++p) {

@@ -127,7 +127,7 @@ inline constexpr bool wide_matching =
 struct WideMatcher {
     static constexpr int kinds = 64;             // kinds of bytes by their low six bits
     static constexpr int max_candidates = 1024;  // room in `candidate`
-    std::uint32_t span[kinds * kinds];           // the first's position << 16 | index of the first << 6 | how many
+    std::uint32_t span[kinds * kinds];           // see wide_span
     std::uint8_t candidate[max_candidates + 1];  // positions of the spellings listed, and one read past the last
     std::uint64_t bytes[keyword_count];          // each spelling as a load of matching text gives it, zeros after
     std::uint64_t mask[keyword_count];           // the spelling's own bytes in that load
@@ -137,6 +137,10 @@ extern const WideMatcher wide_matcher;  // the index of the keyword table
 
 // The span match_wide_at looks at for `text`, which a caller may look up
 // ahead of time: two loads, by the text's bytes, and no look-up between.
+// It holds the length of its first candidate << 24 (1 where it lists none:
+// what a match of that candidate in full, or no match, covers), the first
+// candidate's position << 16, the index of the first in `candidate` << 6,
+// and how many it lists.
 inline std::uint32_t wide_span(const unsigned char *text) {
     return wide_matcher.span[(text[0] & 63u) << 6 | (text[1] & 63u)];
 }
@@ -146,7 +150,7 @@ inline unsigned char match_wide_span(const unsigned char *text, std::uint32_t sp
     const WideMatcher &m = wide_matcher;
     std::uint64_t t;
     std::memcpy(&t, text, 8);
-    unsigned p = span >> 16;  // the first candidate's position, at hand without a look in `candidate`
+    unsigned p = span >> 16 & 0xFF;  // the first candidate's position, at hand without a look in `candidate`
     for (unsigned j = span >> 6 & 1023, end = j + (span & 63); j < end; p = m.candidate[++j]) {
         std::uint64_t diff = (t ^ m.bytes[p]) & m.mask[p];
         int at = __builtin_ctzll(diff | std::uint64_t{1} << 63) >> 3;  // 7 where all of it matches
