@@ -76,11 +76,14 @@ TEST(KeywordMatcher, EmptyRangeScansNothing) {
 // included: every prefix of every spelling followed by every byte, every
 // two-byte text, and the three-byte texts below.
 TEST(KeywordMatcher, IndexedMatchAgreesWithTableWalk) {
+    // The texts are read eight bytes deep by the one-load matcher.
     auto agree = [](const unsigned char *text) {
         unsigned char walked = sstrcmp(text, keyword, 0, keyword_count);
         int walked_len = kwlen;
         unsigned char indexed = match_keyword(text);
-        return walked == indexed && walked_len == kwlen;
+        int indexed_len = kwlen;
+        unsigned char wide = match_keyword_wide(text);
+        return walked == indexed && walked_len == indexed_len && wide == walked && kwlen == walked_len;
     };
     unsigned char text[16];
     for (std::string_view k : keyword) {
@@ -95,7 +98,7 @@ TEST(KeywordMatcher, IndexedMatchAgreesWithTableWalk) {
     }
     for (int a = 0; a < 256; ++a)
         for (int b = 0; b < 256; ++b) {
-            unsigned char two[3] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b), 0};
+            unsigned char two[8] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b), 0};
             ASSERT_TRUE(agree(two)) << a << " " << b;
         }
     // Every three-byte text made of the bytes that spellings hold, their case
@@ -108,7 +111,7 @@ TEST(KeywordMatcher, IndexedMatchAgreesWithTableWalk) {
     for (char a : alphabet)
         for (char b : alphabet)
             for (char c : alphabet) {
-                unsigned char three[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                unsigned char three[8] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
                                           static_cast<unsigned char>(c), 0};
                 ASSERT_TRUE(agree(three)) << int(a) << " " << int(b) << " " << int(c);
             }

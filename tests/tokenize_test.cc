@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
+#include "convert/escape.h"
 #include "dialect/image.h"
 #include "support.h"
 
@@ -113,6 +115,32 @@ TEST(Tokenizer, SignedAndOversizedLineNumbers) {
     EXPECT_EQ(tokenize("- 5\n").console, "[   10] \xBD 5 [NULL]\n");
     // Counting on wraps past the largest int.
     EXPECT_EQ(tokenize("2147483647 A\nB\n").console, "[2147483647] A [NULL]\n[-2147483639] B [NULL]\n");
+}
+
+// A line with more text read after it is tokenized where it was read, its
+// number read a word at a time; a short input takes the general way, and
+// escape mode the plain byte loops.  All must give the same number and
+// body, and the first two the same trace.
+TEST(Tokenizer, LinesTokenizedInPlaceAsTheGeneralWayDoes) {
+    std::string after;
+    for (int i = 0; i < 100; ++i) after += "PRINT X\n";
+    for (const char *line : {"7 A", "1234567 A", "12345678 A", "4294967306 A", "00042\tA", "65535  A", "99A", "8 ",
+                             "31", "120 \t GOTO 5", "5:", "1 PRINT \"A:B\";X", "2 A$=\"OPEN TO THE END OF THE LINE",
+                             "3 PRINT \"\"\"\"", "4 X$=\"A STRING LONGER THAN A SCAN\"+\"Y\":END",
+                             "5 PRINT \"\xC1\xFF\" \xC1", "6 DATA \"A:B\",C:PRINT \"D:E\"", "7 \"PRINT\"PRINT"}) {
+        vbtest::Converted alone = tokenize(std::string(line) + "\n");
+        vbtest::Converted followed = tokenize(std::string(line) + "\n" + after);
+        EXPECT_EQ(followed.console.substr(0, followed.console.find('\n')),
+                  alone.console.substr(0, alone.console.find('\n')))
+            << line;
+        vbconv::escape_mode = true;
+        vbtest::Converted plain = tokenize(std::string(line) + "\n");
+        vbconv::escape_mode = false;
+        auto first = records(plain.dest), more = records(followed.dest);
+        EXPECT_EQ(records(alone.dest), first) << line;
+        more.resize(std::min(more.size(), first.size()));  // the record of the line, if it makes one
+        EXPECT_EQ(more, first) << line;
+    }
 }
 
 TEST(Tokenizer, LongLinesAreSplitIntoReadsOf254Bytes) {

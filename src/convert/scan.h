@@ -111,6 +111,18 @@ inline BodyMasks body_masks(const unsigned char *p) {
     return m;
 }
 
+// Bytes of text that may begin a keyword: an operator's byte, or an
+// upper-case letter followed by a letter of either case.  More than do;
+// the caller asks its table for each byte found.  Reads 17 bytes.
+inline unsigned text_pair_start_mask(const unsigned char *p) {
+    __m128i v = load16(p), next = load16(p + 1);
+    __m128i ops = _mm_or_si128(in_range(v, '*', '+'), in_range(v, '<', '>'));
+    ops = _mm_or_si128(ops, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_cmpeq_epi8(v, _mm_set1_epi8('/'))));
+    ops = _mm_or_si128(ops, _mm_cmpeq_epi8(v, _mm_set1_epi8('^')));
+    __m128i then = in_range(_mm_or_si128(next, _mm_set1_epi8(0x20)), 'a', 'z');
+    return to_mask(_mm_or_si128(ops, _mm_and_si128(in_range(v, 'A', 'Z'), then)));
+}
+
 // Bytes equal to any of a, b, c or d.
 inline unsigned any_of_mask(const unsigned char *p, char a, char b, char c, char d) {
     __m128i v = load16(p);
@@ -173,6 +185,16 @@ inline BodyMasks body_masks(const unsigned char *p) {
                        << i;
         m.upper |= unsigned{c >= 'A' && c <= 'Z'} << i;
         m.from_a |= unsigned{c >= 'A' && c < 0x80} << i;
+    }
+    return m;
+}
+
+inline unsigned text_pair_start_mask(const unsigned char *p) {
+    unsigned m = 0;
+    for (int i = 0; i < scan_width; ++i) {
+        unsigned char c = p[i], folded = p[i + 1] | 0x20;
+        bool op = c == '*' || c == '+' || c == '-' || c == '/' || c == '^' || (c >= '<' && c <= '>');
+        m |= unsigned{op || (c >= 'A' && c <= 'Z' && folded >= 'a' && folded <= 'z')} << i;
     }
     return m;
 }

@@ -144,8 +144,8 @@ inline unsigned stops_in(const unsigned char *p, bool in_string, bool literal) {
 }
 
 // A keyword in code starts with one of the operators' bytes, which
-// pair_start_mask finds wherever they are, or with an upper-case letter
-// followed by a letter: what pair_start_mask finds is then every place where
+// text_pair_start_mask finds wherever they are, or with an upper-case letter
+// followed by a letter: what text_pair_start_mask finds is then every place where
 // the matcher could find a keyword.
 constexpr bool pair_scan_finds_every_keyword() {
     for (std::string_view k : keyword) {
@@ -158,6 +158,16 @@ constexpr bool pair_scan_finds_every_keyword() {
 }
 static_assert(pair_scan_finds_every_keyword());
 
+// Whether the matcher's result `p` (a position, or no_match) is DATA or REM,
+// after which text is literal: one test for the two.
+// A table, since a test of a range and a bit would be compiled as two
+// branches, the first a guess.
+constexpr std::array<bool, 256> starts_literal = [] {
+    std::array<bool, 256> t{};
+    t[kw_data] = t[kw_rem] = true;
+    return t;
+}();
+
 // The bytes of the 16 from `p` on where tokenizing code leaves for the
 // general loop: a line end or a zero, a quote, a byte from 0x80 up.
 inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '\n', '\r', quote) | high_mask(p); }
@@ -165,57 +175,102 @@ inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '
 // Tokenizes code from text[pos] on into body[len] on, where scan_width
 // bytes past the text and the body are readable and writable: the stops of
 // 16 bytes are found at once, and the bytes between them copied a scan at a
-// time.  Returns at a byte of a kind of its own (a line end, a quote, a byte
-// from 0x80 up), with pos there, or after DATA or REM, with `literal` set.
-inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &literal,
-                          int &literal_end) {
+// time, strings included.  Returns at a line end or a byte from 0x80 up,
+// with pos there; after DATA or REM, with `literal` set; or at a line end
+// within a string, with `in_string` set.
+inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &in_string,
+                          bool &literal, int &literal_end) {
+    // Pointers rather than offsets: fewer values for the loop to keep.
+    const unsigned char *from = text + pos;
+    unsigned char *to = body + len;
     for (;;) {
-        int base = pos;
+        const unsigned char *base = from;
         // Where a keyword may start, or code leaves off.
-        unsigned leaves = code_leaves(text + base);
-        unsigned stops = leaves | pair_start_mask(text + base);
-        std::uint32_t span = stops != 0 ? wide_span(text + base + lowest_bit(stops)) : 0;
+        unsigned leaves = code_leaves(base);
+        unsigned stops = leaves | text_pair_start_mask(base);
+        // With no stop in the scan, the lookup reads the byte after it,
+        // which is readable.
+        std::uint32_t span = wide_span(base + lowest_bit(stops | 1u << scan_width));
         while (stops != 0) {
-            int at = base + lowest_bit(stops);
-            copy16(body + len, text + pos);
-            len += at - pos;
-            pos = at;
-            if ((leaves & stops & (0u - stops)) != 0) return;
-            unsigned char b = text[at];
-            // The next stop's span is looked up before this one is matched,
-            // so that the two lookups overlap.
-            unsigned rest = stops & (stops - 1);
-            std::uint32_t next_span = rest != 0 ? wide_span(text + base + lowest_bit(rest)) : 0;
+            const unsigned char *at = base + lowest_bit(stops);
+            copy16(to, from);
+            to += at - from;
+            from = at;
+            if ((leaves & stops & (0u - stops)) != 0) {
+                if (*at != quote) {
+                    pos = static_cast<int>(at - text);
+                    len = static_cast<int>(to - body);
+                    return;
+                }
+                // A string is copied here up to its closing quote, and code
+                // goes on after it in a scan of its own; only a line end
+                // within the string leaves, with in_string set.
+                *to++ = quote;
+                ++from;
+                unsigned ends;
+                while ((ends = any_of_mask(from, 0, '\n', '\r', quote)) == 0) {
+                    copy16(to, from);
+                    from += scan_width;
+                    to += scan_width;
+                }
+                copy16(to, from);
+                from += lowest_bit(ends);
+                to += lowest_bit(ends);
+                if (*from != quote) {
+                    in_string = true;
+                    pos = static_cast<int>(from - text);
+                    len = static_cast<int>(to - body);
+                    return;
+                }
+                *to++ = quote;
+                ++from;
+                break;
+            }
+            // The stops left if the span's first candidate matches in full
+            // (or, where it lists none, if the byte is copied), and the span
+            // of the first of them, are looked up while the compare runs:
+            // the guess is right at most stops, and the branch that checks
+            // it lets the processor go on to the next stop before the
+            // compare ends, where a select would wait for it.  A keyword
+            // never covers a byte where code leaves off, so those stay in
+            // the guess, which then never looks past the line end.
+            int guess = static_cast<int>(span >> 24);
+            unsigned guess_stops = (stops & ~0u << (at + guess - base)) | (stops & leaves);
+            std::uint32_t guess_span = wide_span(base + lowest_bit(guess_stops | 1u << scan_width));
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
             int length = 1;
             unsigned char p = no_match;
             if (wide_matching)
-                p = match_wide_span(text + at, span, length);
-            else if (has_pair(may_begin_keyword, b, text[at + 1]))
-                p = match_keyword_wide(text + at), length = kwlen;
-            if (p != no_match) {
-                body[len++] = static_cast<unsigned char>(p | token_base);
-                pos += length;
-                if (p == kw_data || p == kw_rem) {
-                    literal = true;
-                    literal_end = p == kw_data ? ':' : -1;
-                    return;
-                }
-                int taken = pos - base;  // the stops the keyword covered are passed
-                stops = taken < scan_width ? stops & ~0u << taken : 0;
-                span = stops == rest ? next_span : stops != 0 ? wide_span(text + base + lowest_bit(stops)) : 0;
-                continue;
+                p = match_wide_span(at, span, length);
+            else if (has_pair(may_begin_keyword, at[0], at[1]))
+                p = match_keyword_wide(at), length = kwlen;
+            // A keyword and a byte that begins none go the same way, the
+            // byte with a length of 1: almost every stop is a keyword, but
+            // which is left for the processor to guess.
+            *to++ = p != no_match ? static_cast<unsigned char>(p | token_base) : *at;
+            from += length;
+            if (starts_literal[p]) {
+                literal = true;
+                literal_end = p == kw_data ? ':' : -1;
+                pos = static_cast<int>(from - text);
+                len = static_cast<int>(to - body);
+                return;
             }
-            body[len++] = b;
-            ++pos;
-            stops = rest;
-            span = next_span;
+            // The stops the keyword covered are passed (it ends within 24
+            // bytes of base, so the shifts stay below 32).
+            if (__builtin_expect(length == guess, 1)) {
+                stops = guess_stops;
+                span = guess_span;
+            } else {
+                stops &= ~0u << (from - base);
+                span = wide_span(base + lowest_bit(stops | 1u << scan_width));
+            }
         }
-        if (pos < base + scan_width) {
-            copy16(body + len, text + pos);
-            len += base + scan_width - pos;
-            pos = base + scan_width;
+        if (stops == 0 && from < base + scan_width) {
+            copy16(to, from);
+            to += base + scan_width - from;
+            from = base + scan_width;
         }
     }
 }
@@ -248,8 +303,8 @@ int tokenize_run(const unsigned char *text, LineState &state, unsigned char *bod
                 ++pos;
             }
         } else if (wide) {
-            tokenize_code(text, pos, body, len, literal, literal_end);
-            if (literal) continue;
+            tokenize_code(text, pos, body, len, in_string, literal, literal_end);
+            if (literal || in_string) continue;
             b = text[pos];
         } else {
             while (kinds[b = text[pos]] == copied) {
@@ -424,12 +479,8 @@ struct Program {
     unsigned last_stored;  // line number of the last record written
 };
 
-// Takes a record with a body of `len` bytes (1 or more) under the current
-// number, warns about what the image makes of its number and address, and
-// returns its link.  `number` is set to the number the record holds; the
-// next line's number follows it.
-unsigned take_record(Program &prog, int len, std::int32_t &number) {
-    number = prog.number;
+// The warnings take_record may give, out of its way.
+[[gnu::noinline, gnu::cold]] void warn_record(const Program &prog, std::int32_t number, unsigned before, int len) {
     unsigned stored = static_cast<std::uint32_t>(number) & 0xFFFF;
     long at = prog.text_line;
     if (number < 0 || number > 0xFFFF)
@@ -437,19 +488,34 @@ unsigned take_record(Program &prog, int len, std::int32_t &number) {
     if (prog.any_record && stored <= prog.last_stored)
         warn_text(Warn::not_ascending, at, "line number %u does not ascend (it follows line %u)", stored,
                   prog.last_stored);
-    unsigned before = prog.address;
-    prog.address = next_address(before, static_cast<unsigned>(len));
     if (before + static_cast<unsigned>(len) + record_overhead > 0xFFFF) {
-        if (ends_program(static_cast<unsigned char>(prog.address >> 8)))
+        unsigned address = next_address(before, static_cast<unsigned>(len));
+        if (ends_program(static_cast<unsigned char>(address >> 8)))
             warn_text(Warn::wrap, at,
                       "the program passes the top of the 64 KB address space: this line's link wraps to $%04X, "
                       "where a listing of the image stops",
-                      prog.address);
+                      address);
         else
             warn_text(Warn::wrap, at,
                       "the program passes the top of the 64 KB address space: this line's link wraps to $%04X",
-                      prog.address);
+                      address);
     }
+}
+
+// Takes a record with a body of `len` bytes (1 or more) under the current
+// number, warns about what the image makes of its number and address, and
+// returns its link.  `number` is set to the number the record holds; the
+// next line's number follows it.
+inline unsigned take_record(Program &prog, int len, std::int32_t &number) {
+    number = prog.number;
+    unsigned stored = static_cast<std::uint32_t>(number) & 0xFFFF;
+    unsigned before = prog.address;
+    // One test for the three warnings, which are rare: a number out of
+    // range, one that does not ascend, a link that wraps.
+    bool warn = (static_cast<std::uint32_t>(number) > 0xFFFF) | (prog.any_record & (stored <= prog.last_stored)) |
+                (before + static_cast<unsigned>(len) + record_overhead > 0xFFFF);
+    if (__builtin_expect(warn, 0)) warn_record(prog, number, before, len);
+    prog.address = next_address(before, static_cast<unsigned>(len));
     prog.any_record = true;
     prog.last_stored = stored;
     prog.number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 10);
@@ -483,6 +549,37 @@ void warn_nul(long at, long dropped) {
         warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the byte after it are dropped");
     else
         warn_text(Warn::nul_byte, at, "a NUL byte ends the line: it and the %ld bytes after it are dropped", dropped);
+}
+
+// Whether a line's number is read (leading_digits, digits_value) and a
+// record's head written a word at a time, which takes a little-endian
+// machine; the scalar build keeps the byte loops, and both stay tested.
+constexpr bool whole_words = wide_matching;
+
+// How many of the eight bytes from `text` on are decimal digits before the
+// first that is not one; 8 when all are.  Each byte is taken with '0' as 0:
+// a digit is then 0 to 9, below 0x10 even with 6 added, and any other byte
+// is not.  A carry out of a byte that is not a digit spoils only the bytes
+// above it.
+inline int leading_digits(const unsigned char *text) {
+    std::uint64_t v;
+    std::memcpy(&v, text, 8);
+    v ^= 0x3030303030303030u;
+    std::uint64_t other = (v | (v + 0x0606060606060606u)) & 0xF0F0F0F0F0F0F0F0u;
+    return other != 0 ? __builtin_ctzll(other) >> 3 : 8;
+}
+
+// The value of the `digits` decimal digits (1 to 8) from `text` on, without
+// a loop: the digits are moved to the top of a 64-bit word, below them
+// zeros, and added up two, four and eight at a time.
+inline std::uint32_t digits_value(const unsigned char *text, int digits) {
+    std::uint64_t v;
+    std::memcpy(&v, text, 8);
+    v = (v & 0x0F0F0F0F0F0F0F0Fu) << (8 * (8 - digits));  // on a little-endian machine, the first digit lowest
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFu;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFu;
+    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(v);
 }
 
 // Input the line loop keeps readable: a line that fits one read, and a scan
@@ -524,29 +621,57 @@ bool tokenize_line_fast(Program &prog) {
     if (is_digit(text[0])) {
         // Most lines start with their number: scan_line_number's result
         // without its white space and sign.
-        std::uint32_t value = 0;
-        for (; is_digit(text[at]); ++at) value = value * 10 + static_cast<std::uint32_t>(text[at] - '0');
-        prog.number = static_cast<std::int32_t>(value);
+        int digits = whole_words ? leading_digits(text) : 8;
+        if (digits < 8) {
+            prog.number = static_cast<std::int32_t>(digits_value(text, digits));
+            at = digits;
+        } else {
+            std::uint32_t value = 0;
+            for (; is_digit(text[at]); ++at) value = value * 10 + static_cast<std::uint32_t>(text[at] - '0');
+            prog.number = static_cast<std::int32_t>(value);
+        }
     } else {
         while (at < size && is_space(text[at])) ++at;
         if (at < size) at = scan_line_number(text, prog.number);
     }
-    while (at < size && is_space(text[at])) ++at;
+    // Most often one blank: the line end, which counts as white space here,
+    // is not passed.
+    if (text[at] == ' ' && !is_space(text[at + 1]))
+        ++at;
+    else
+        while (at < size && is_space(text[at])) ++at;
     unsigned char *record = room_for(dest_out, dest, 4 + max_read + scan_width + 1);
     unsigned char *body = record + 4;
     LineFindings found{};
-    LineState state{false, false, -1};
-    int len = at < size ? tokenize_run<true>(text + at, state, body, found) : 0;
+    int len = 0;
+    if (at < size) {
+        // Most lines are code and strings to their end, which the code loop
+        // takes whole; the general loop goes on from where it leaves off
+        // otherwise.
+        int pos = 0;
+        bool in_string = false, literal = false;
+        int literal_end = -1;
+        tokenize_code(text + at, pos, body, len, in_string, literal, literal_end);
+        if (at + pos != size || in_string || literal) {
+            LineState state{in_string, literal, literal_end};
+            len += tokenize_run<true>(text + at + pos, state, body + len, found);
+        }
+    }
     if (console != nullptr) write_trace(prog.number, body, len);
     if (found.foreign.count != 0) warn_foreign(found, prog.text_line);
     if (len > 0) {
         std::int32_t number;
         unsigned link = take_record(prog, len, number);
         auto n = static_cast<std::uint32_t>(number);
-        record[0] = static_cast<unsigned char>(link);
-        record[1] = static_cast<unsigned char>(link >> 8);
-        record[2] = static_cast<unsigned char>(n);
-        record[3] = static_cast<unsigned char>(n >> 8);
+        if (whole_words) {
+            std::uint32_t head = (link & 0xFFFF) | n << 16;  // link and number, low bytes first
+            std::memcpy(record, &head, 4);
+        } else {
+            record[0] = static_cast<unsigned char>(link);
+            record[1] = static_cast<unsigned char>(link >> 8);
+            record[2] = static_cast<unsigned char>(n);
+            record[3] = static_cast<unsigned char>(n >> 8);
+        }
         body[len] = terminator;
         dest_out.used += 4 + static_cast<std::size_t>(len) + 1;
     }

@@ -153,21 +153,42 @@ constexpr bool every_spelling_fits_a_load() {
 }
 static_assert(every_spelling_fits_a_load());
 
-// The index and the spellings as match_wide_at reads them.
+// The index and the spellings as match_wide_at reads them.  A text whose
+// first two bytes are of kinds a and c may begin a spelling whose first
+// byte is of kind a and that has one byte, or a second byte of kind c or
+// of kind c with bit 0x20 flipped; the compare tells which of them does.
 constexpr WideMatcher build_wide() {
     WideMatcher m{};
-    static_assert(max_firsts <= WideMatcher::rows && max_seconds <= WideMatcher::columns);
-    for (int b = 0; b < 256; ++b) {
-        m.row[b] = index.first[b];
-        m.column[b] = index.second[b];
-    }
-    for (int r = 0; r < max_firsts; ++r)
-        for (int c = 0; c < max_seconds; ++c) {
-            const Span &span = index.lists[r][c];
-            m.span[r][c] = static_cast<std::uint32_t>(index.candidates[span.start].position) << 16 |
-                           static_cast<std::uint32_t>(span.start) << 6 | span.count;
+    int used = 0;
+    for (int a = 0; a < WideMatcher::kinds; ++a) {
+        // The positions whose first byte is of kind a, in table order;
+        // walking only these keeps the work within what a compiler
+        // evaluates at compile time.
+        std::uint8_t group[keyword_count]{};
+        int members = 0;
+        for (int p = 0; p < keyword_count; ++p)
+            if ((static_cast<unsigned char>(keyword[p][0]) & 63) == a) group[members++] = static_cast<std::uint8_t>(p);
+        for (int c = 0; c < WideMatcher::kinds; ++c) {
+            int start = used;
+            for (int g = 0; g < members; ++g) {
+                int p = group[g];
+                std::string_view k = keyword[p];
+                bool whole = k.size() == 1;
+                if (!whole && (static_cast<unsigned char>(k[1]) & 63) != c &&
+                    ((static_cast<unsigned char>(k[1]) ^ 0x20) & 63) != c)
+                    continue;
+                if (used == WideMatcher::max_candidates) return WideMatcher{};  // spans_fit tells
+                m.candidate[used++] = static_cast<std::uint8_t>(p);
+                if (whole) break;
+            }
+            int count = used - start;
+            if (count >= 64) return WideMatcher{};  // spans_fit tells
+            unsigned first = count != 0 ? m.candidate[start] : 0;
+            unsigned size = count != 0 ? static_cast<unsigned>(keyword[first].size()) : 1;
+            m.span[a << 6 | c] =
+                size << 24 | first << 16 | static_cast<std::uint32_t>(start) << 6 | static_cast<std::uint32_t>(count);
         }
-    for (int j = 0; j < max_candidates; ++j) m.candidate[j] = index.candidates[j].position;
+    }
     for (int p = 0; p < keyword_count; ++p) {
         std::string_view k = keyword[p];
         for (std::size_t i = 0; i < k.size(); ++i) {
@@ -179,18 +200,24 @@ constexpr WideMatcher build_wide() {
     return m;
 }
 
-// A span holds its start and count in 10 and 6 bits.
+constexpr WideMatcher wide_index = build_wide();
+
+// The spans were built (an empty index means a count or `candidate` ran
+// out of room), and the first bytes of the spellings are of distinct kinds.
 constexpr bool spans_fit() {
-    for (int r = 0; r < max_firsts; ++r)
-        for (int c = 0; c < max_seconds; ++c)
-            if (index.lists[r][c].count >= 64 || index.lists[r][c].start >= 1024) return false;
-    return max_candidates <= 1024;
+    int listed = 0;
+    for (std::uint32_t span : wide_index.span) listed += static_cast<int>(span & 63);
+    if (listed == 0) return false;
+    for (std::string_view k : keyword)
+        for (std::string_view l : keyword)
+            if (k[0] != l[0] && ((k[0] ^ l[0]) & 63) == 0) return false;
+    return true;
 }
 static_assert(spans_fit());
 
 }  // namespace
 
-const WideMatcher wide_matcher = build_wide();
+const WideMatcher wide_matcher = wide_index;
 
 unsigned char match_keyword_wide(const unsigned char *text) {
     if (!wide_matching) return match_keyword(text);

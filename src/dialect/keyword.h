@@ -118,25 +118,31 @@ inline constexpr bool wide_matching =
 #endif
 
 // The matcher's index and spellings in the form the one-load compare reads,
-// built in keyword.cc.  By the text's first byte a row and by its second a
-// column; their span lists the spellings that may match, in table order,
-// and ends at one that matches for certain.
+// built in keyword.cc.  The text's first two bytes, each taken by its low
+// six bits, pick a span; the span lists the spellings that may match any
+// text beginning with a pair of that kind, in table order, and ends at one
+// that matches whatever follows.  No two spellings' first bytes share their
+// low six bits, and bytes that do differ in more than bit 0x20, so the
+// compare turns down every spelling of another first byte.
 struct WideMatcher {
-    static constexpr int rows = 40, columns = 80;  // distinct first and second bytes, with room to spare
-    std::uint8_t row[256];                         // by the first byte; 0 for one that starts no spelling
-    std::uint8_t column[256];                      // by the second byte; 0 for one that decides nothing
-    std::uint32_t span[rows][columns];             // the first's position << 16 | index of the first << 6 | how many
-    std::uint8_t candidate[1024 + 1];              // positions of the spellings listed, and one read past the last
-    std::uint64_t bytes[keyword_count];            // each spelling as a load of matching text gives it, zeros after
-    std::uint64_t mask[keyword_count];             // the spelling's own bytes in that load
-    std::uint8_t size[keyword_count];              // its length
+    static constexpr int kinds = 64;             // kinds of bytes by their low six bits
+    static constexpr int max_candidates = 1024;  // room in `candidate`
+    std::uint32_t span[kinds * kinds];           // see wide_span
+    std::uint8_t candidate[max_candidates + 1];  // positions of the spellings listed, and one read past the last
+    std::uint64_t bytes[keyword_count];          // each spelling as a load of matching text gives it, zeros after
+    std::uint64_t mask[keyword_count];           // the spelling's own bytes in that load
+    std::uint8_t size[keyword_count];            // its length
 };
 extern const WideMatcher wide_matcher;  // the index of the keyword table
 
 // The span match_wide_at looks at for `text`, which a caller may look up
-// ahead of time.
+// ahead of time: two loads, by the text's bytes, and no look-up between.
+// It holds the length of its first candidate << 24 (1 where it lists none:
+// what a match of that candidate in full, or no match, covers), the first
+// candidate's position << 16, the index of the first in `candidate` << 6,
+// and how many it lists.
 inline std::uint32_t wide_span(const unsigned char *text) {
-    return wide_matcher.span[wide_matcher.row[text[0]]][wide_matcher.column[text[1]]];
+    return wide_matcher.span[(text[0] & 63u) << 6 | (text[1] & 63u)];
 }
 
 // match_wide_at with the span of `text` already at hand.
@@ -144,7 +150,7 @@ inline unsigned char match_wide_span(const unsigned char *text, std::uint32_t sp
     const WideMatcher &m = wide_matcher;
     std::uint64_t t;
     std::memcpy(&t, text, 8);
-    unsigned p = span >> 16;  // the first candidate's position, at hand without a look in `candidate`
+    unsigned p = span >> 16 & 0xFF;  // the first candidate's position, at hand without a look in `candidate`
     for (unsigned j = span >> 6 & 1023, end = j + (span & 63); j < end; p = m.candidate[++j]) {
         std::uint64_t diff = (t ^ m.bytes[p]) & m.mask[p];
         int at = __builtin_ctzll(diff | std::uint64_t{1} << 63) >> 3;  // 7 where all of it matches
