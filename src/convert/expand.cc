@@ -905,9 +905,13 @@ void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &la
         record = next;
         classes_met |= classes;
         if (console != nullptr) {
-            // Copied a turn at a time: dest has out_window of room behind the line.
-            unsigned char *e = room_for(console_out, console, size + record_scan);
-            for (std::size_t k = 0; k < size; k += record_scan) copy32(e + k, line_start + k);
+            // Copied a turn at a time, the first two whatever the size, so
+            // that where the copy ends is seldom a branch to guess: dest has
+            // out_window of room behind the line.
+            unsigned char *e = room_for(console_out, console, size + 2 * record_scan);
+            copy32(e, line_start);
+            copy32(e + record_scan, line_start + record_scan);
+            for (std::size_t k = 2 * record_scan; k < size; k += record_scan) copy32(e + k, line_start + k);
             std::memcpy(e + size, console_line_end.bytes, sizeof console_line_end.bytes);
             console_out.used += size + console_line_end.size;
         }
