@@ -865,7 +865,8 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
 // empty body or one that starts with a space, alignment mode's spaces, a
 // body list_body_text leaves), for the general path to list with its
 // warnings, and where fewer than in_window bytes are read ahead, for
-// p_expand to read on.  `waited` is set by a WAIT token; `any_line` and
+// p_expand to read on, or, where the source has no more to give, fewer
+// than a record's room.  `waited` is set by a WAIT token; `any_line` and
 // `last_number` follow the line numbers for the ascending check.
 void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &last_number) {
     const unsigned char *record = in_block + in_pos;
@@ -878,6 +879,9 @@ void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &la
     unsigned classes_met = 0;
     const unsigned char *listed = nullptr;  // the header of the last record listed
     if (static_cast<std::size_t>(in_stop - record) < record_in_room) return;
+    // A small file is read whole at once: its records are listed here but
+    // for those in its last record_in_room bytes.
+    std::size_t keep = in_ended || std::feof(source) ? record_in_room : in_window;
     // The test after each record, for in_window, keeps the next one within
     // record_in_room too.
     static_assert(in_window >= record_in_room);
@@ -905,9 +909,13 @@ void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &la
         record = next;
         classes_met |= classes;
         if (console != nullptr) {
-            // Copied a turn at a time: dest has out_window of room behind the line.
-            unsigned char *e = room_for(console_out, console, size + record_scan);
-            for (std::size_t k = 0; k < size; k += record_scan) copy32(e + k, line_start + k);
+            // Copied a turn at a time, the first two whatever the size, so
+            // that where the copy ends is seldom a branch to guess: dest has
+            // out_window of room behind the line.
+            unsigned char *e = room_for(console_out, console, size + 2 * record_scan);
+            copy32(e, line_start);
+            copy32(e + record_scan, line_start + record_scan);
+            for (std::size_t k = 2 * record_scan; k < size; k += record_scan) copy32(e + k, line_start + k);
             std::memcpy(e + size, console_line_end.bytes, sizeof console_line_end.bytes);
             console_out.used += size + console_line_end.size;
         }
@@ -923,7 +931,7 @@ void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &la
             check_order(number, any_line, last_number);
         }
         last = number;
-    } while (static_cast<std::size_t>(in_stop - record) >= in_window);
+    } while (static_cast<std::size_t>(in_stop - record) >= keep);
     dest_out.used = static_cast<std::size_t>(field_at - dest_out.data);
     in_pos = static_cast<std::size_t>(record - in_block);
     if (listed != nullptr) {
