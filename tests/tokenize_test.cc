@@ -143,6 +143,28 @@ TEST(Tokenizer, LinesTokenizedInPlaceAsTheGeneralWayDoes) {
     }
 }
 
+// Lines whose end falls near the most one read holds, of each kind the line
+// loop takes its own way (code, an open string, REM with and without a high
+// byte, DATA), ended each way: read in place they give what the general
+// way gives, which is what a short input takes.
+TEST(Tokenizer, LinesNearTheReadLimitTokenizedInPlaceAsTheGeneralWayDoes) {
+    std::string after;
+    for (int i = 0; i < 100; ++i) after += "PRINT X\n";
+    for (std::string start : {"10 PRINT X", "10 A$=\"", "10 REM A:B\"C", "10 REM \xC1", "10 DATA 1:PRINT X"})
+        for (int size = 250; size <= 257; ++size)
+            for (std::string end :
+                 {std::string("\n"), std::string("\r\n"), std::string("\r"), std::string("\0Y\n", 3)}) {
+                std::string line = start + std::string(static_cast<std::size_t>(size) - start.size(), 'x') + end;
+                vbtest::Converted general = tokenize(line + "1 A\n");
+                vbtest::Converted in_place = tokenize(line + "1 A\n" + after);
+                auto first = records(general.dest), more = records(in_place.dest);
+                more.resize(std::min(more.size(), first.size()));
+                EXPECT_EQ(more, first) << start << " " << size;
+                EXPECT_EQ(in_place.console.substr(0, general.console.size()), general.console) << start << " " << size;
+                EXPECT_EQ(in_place.warnings, general.warnings) << start << " " << size;
+            }
+}
+
 TEST(Tokenizer, LongLinesAreSplitIntoReadsOf254Bytes) {
     std::string xs(251, 'X');
     // 254 bytes before the line feed: the line feed is read alone, as an empty line.

@@ -36,6 +36,10 @@ unsigned char escape_value[max_line / escape_size + 1];  // the bytes of those e
 
 constexpr bool is_space(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
+// White space that ends no line.
+constexpr bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+// Bytes where a line's text ends.
+constexpr bool ends_text(int c) { return c == 0 || c == '\n' || c == '\r'; }
 // What the tokenizer does on meeting a byte.
 enum ByteKind : unsigned char {
     copied,          // copied to the body; most bytes are nothing else
@@ -582,6 +586,24 @@ inline std::uint32_t digits_value(const unsigned char *text, int digits) {
     return static_cast<std::uint32_t>(v);
 }
 
+// Copies the text after REM from `from` on up to the line end into `to`, a
+// scan at a time, where scan_width bytes past the line end are readable and
+// writable; returns the bytes copied.  Its quotes and colons change nothing
+// then, which spares the general loop's stops at each; a byte from 0x80 up
+// is counted there, outside strings only, so at one this returns -1 and
+// the general loop takes the text instead.
+inline int copy_remark(const unsigned char *from, unsigned char *to) {
+    int n = 0;
+    unsigned stops;
+    while ((stops = any_of_mask(from + n, 0, '\n', '\r', '\n') | high_mask(from + n)) == 0) {
+        copy16(to + n, from + n);
+        n += scan_width;
+    }
+    copy16(to + n, from + n);
+    n += lowest_bit(stops);
+    return from[n] < 0x80 ? n : -1;
+}
+
 // Input the line loop keeps readable: a line that fits one read, and a scan
 // and a matcher's load past it.
 constexpr std::size_t line_room = max_read + 4 * scan_width + 8;
@@ -590,33 +612,25 @@ constexpr std::size_t line_room = max_read + 4 * scan_width + 8;
 // record in dest, when it is of the common kind: all of it read ahead, with
 // its line end well within one read (so that the read would take it whole,
 // CR LF included), and no NUL byte.  Leaves any other line as it found it
-// and returns false, for tokenize_reads to read it the general way.
+// (its number aside, which the general read takes again) and returns false,
+// for tokenize_reads to read it the general way.
 bool tokenize_line_fast(Program &prog) {
     if (in_end - in_pos < line_room) {
         keep_ahead(4096);
         if (in_end - in_pos < line_room) return false;
     }
-    const unsigned char *text = in_block + in_pos;
+    unsigned char *text = in_block + in_pos;
     constexpr int longest = max_read - 2;  // bytes before the line end, so that CR LF fits too
-    int size = 0;                          // of the text before its line end
-    // Four scans at once: most lines end within them.
-    for (;; size += 4 * scan_width) {
-        if (size > longest) return false;
-        const unsigned char *p = text + size;
-        std::uint64_t ends = any_of_mask(p, '\n', '\r', 0, '\n') |
-                             std::uint64_t{any_of_mask(p + scan_width, '\n', '\r', 0, '\n')} << scan_width |
-                             std::uint64_t{any_of_mask(p + 2 * scan_width, '\n', '\r', 0, '\n')} << 2 * scan_width |
-                             std::uint64_t{any_of_mask(p + 3 * scan_width, '\n', '\r', 0, '\n')} << 3 * scan_width;
-        if (ends != 0) {
-            size += __builtin_ctzll(ends);
-            break;
-        }
-    }
-    if (size > longest || text[size] == 0) return false;
+    // The line end is found where tokenizing meets it, in the one pass over
+    // the text: a zero put after the longest line this way stops every loop
+    // below there at the latest, and the byte it hides is put back before
+    // the line end is looked at.
+    unsigned char hidden = text[longest + 1];
+    text[longest + 1] = 0;
 
     // The number and the white space before the body, which the general
-    // read would skip up to its terminating zero: none of them runs past
-    // the line end here.
+    // read would skip up to its terminating zero: none of them passes a
+    // line end.
     int at = 0;
     if (is_digit(text[0])) {
         // Most lines start with their number: scan_line_number's result
@@ -631,32 +645,37 @@ bool tokenize_line_fast(Program &prog) {
             prog.number = static_cast<std::int32_t>(value);
         }
     } else {
-        while (at < size && is_space(text[at])) ++at;
-        if (at < size) at = scan_line_number(text, prog.number);
+        while (is_blank(text[at])) ++at;
+        if (!ends_text(text[at])) at = scan_line_number(text, prog.number);
     }
-    // Most often one blank: the line end, which counts as white space here,
-    // is not passed.
+    // Most often one blank.
     if (text[at] == ' ' && !is_space(text[at + 1]))
         ++at;
     else
-        while (at < size && is_space(text[at])) ++at;
+        while (is_blank(text[at])) ++at;
     unsigned char *record = room_for(dest_out, dest, 4 + max_read + scan_width + 1);
     unsigned char *body = record + 4;
     LineFindings found{};
-    int len = 0;
-    if (at < size) {
-        // Most lines are code and strings to their end, which the code loop
-        // takes whole; the general loop goes on from where it leaves off
-        // otherwise.
-        int pos = 0;
-        bool in_string = false, literal = false;
-        int literal_end = -1;
-        tokenize_code(text + at, pos, body, len, in_string, literal, literal_end);
-        if (at + pos != size || in_string || literal) {
-            LineState state{in_string, literal, literal_end};
-            len += tokenize_run<true>(text + at + pos, state, body + len, found);
-        }
+    // Most lines are code and strings to their end, which the code loop
+    // takes whole; the text after REM is copied to the line end, and the
+    // general loop goes on from where either leaves off otherwise.
+    int pos = 0, len = 0;
+    bool in_string = false, literal = false;
+    int literal_end = -1;
+    tokenize_code(text + at, pos, body, len, in_string, literal, literal_end);
+    int size = at + pos;  // of the text before its line end, once it is met
+    int copied_rem;
+    if (literal && literal_end < 0 && (copied_rem = copy_remark(text + size, body + len)) >= 0) {
+        len += copied_rem;
+        size += copied_rem;
+    } else if (in_string || literal || text[size] >= 0x80) {
+        LineState state{in_string, literal, literal_end};
+        len += tokenize_run<true>(text + size, state, body + len, found);
+        size += found.stop;
     }
+    text[longest + 1] = hidden;
+    if (size > longest || text[size] == 0) return false;
+
     if (console != nullptr) write_trace(prog.number, body, len);
     if (found.foreign.count != 0) warn_foreign(found, prog.text_line);
     if (len > 0) {
