@@ -124,10 +124,12 @@ TEST(Tokenizer, SignedAndOversizedLineNumbers) {
 TEST(Tokenizer, LinesTokenizedInPlaceAsTheGeneralWayDoes) {
     std::string after;
     for (int i = 0; i < 100; ++i) after += "PRINT X\n";
-    for (const char *line : {"7 A", "1234567 A", "12345678 A", "4294967306 A", "00042\tA", "65535  A", "99A", "8 ",
-                             "31", "120 \t GOTO 5", "5:", "1 PRINT \"A:B\";X", "2 A$=\"OPEN TO THE END OF THE LINE",
-                             "3 PRINT \"\"\"\"", "4 X$=\"A STRING LONGER THAN A SCAN\"+\"Y\":END",
-                             "5 PRINT \"\xC1\xFF\" \xC1", "6 DATA \"A:B\",C:PRINT \"D:E\"", "7 \"PRINT\"PRINT"}) {
+    for (const char *line :
+         {"7 A", "1234567 A", "12345678 A", "4294967306 A", "00042\tA", "65535  A", "99A", "8 ", "31", "120 \t GOTO 5",
+          "5:", "1 PRINT \"A:B\";X", "2 A$=\"OPEN TO THE END OF THE LINE", "3 PRINT \"\"\"\"",
+          "4 X$=\"A STRING LONGER THAN A SCAN\"+\"Y\":END", "5 PRINT \"\xC1\xFF\" \xC1",
+          "6 DATA \"A:B\",C:PRINT \"D:E\"", "7 \"PRINT\"PRINT",
+          "8 PRINT \"GOTO PRINT AND OR THEN FOR NEXT STEP TO END\";\"X\"+A$+\"\xC1\"\xC1\"\xC1\"+\"OR"}) {
         vbtest::Converted alone = tokenize(std::string(line) + "\n");
         vbtest::Converted followed = tokenize(std::string(line) + "\n" + after);
         EXPECT_EQ(followed.console.substr(0, followed.console.find('\n')),

@@ -172,26 +172,41 @@ constexpr std::array<bool, 256> starts_literal = [] {
     return t;
 }();
 
-// The bytes of the 16 from `p` on where tokenizing code leaves for the
-// general loop: a line end or a zero, a quote, a byte from 0x80 up.
-inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '\n', '\r', quote) | high_mask(p); }
+// The bytes of a scan within strings, opening quotes included, from the
+// mask of its quotes and `open` (all ones where a string is open before the
+// scan, else 0): bit i is set where an odd number of quotes come before or
+// at byte i, or an even number in a string already open.
+inline unsigned within_strings(unsigned quotes, unsigned open) {
+    quotes ^= quotes << 1;
+    quotes ^= quotes << 2;
+    quotes ^= quotes << 4;
+    quotes ^= quotes << 8;
+    return (quotes ^ open) & 0xFFFF;
+}
 
 // Tokenizes code from text[pos] on into body[len] on, where scan_width
 // bytes past the text and the body are readable and writable: the stops of
 // 16 bytes are found at once, and the bytes between them copied a scan at a
-// time, strings included.  Returns at a line end or a byte from 0x80 up,
-// with pos there; after DATA or REM, with `literal` set; or at a line end
-// within a string, with `in_string` set.
+// time.  Strings are told by the quotes of each scan, and the stops within
+// them dropped, so that they are copied as the code around them is, with no
+// stop of their own.  Returns at a line end, with `in_string` set where it
+// falls within a string, or at a byte from 0x80 up outside strings, with
+// pos there; or after DATA or REM, with `literal` set.
 inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &in_string,
                           bool &literal, int &literal_end) {
     // Pointers rather than offsets: fewer values for the loop to keep.
     const unsigned char *from = text + pos;
     unsigned char *to = body + len;
+    unsigned open = 0;  // all ones while a string is open at the scan's start
     for (;;) {
         const unsigned char *base = from;
-        // Where a keyword may start, or code leaves off.
-        unsigned leaves = code_leaves(base);
-        unsigned stops = leaves | text_pair_start_mask(base);
+        // Where a keyword may start outside strings, or code leaves off.
+        // A keyword covers no quote, so the scan after one that ends past
+        // this scan starts outside strings, as this scan's last byte is.
+        unsigned within = within_strings(byte_mask(base, quote), open);
+        open = 0u - (within >> (scan_width - 1));
+        unsigned leaves = any_of_mask(base, 0, '\n', '\r', '\n') | (high_mask(base) & ~within);
+        unsigned stops = leaves | (text_pair_start_mask(base) & ~within);
         // With no stop in the scan, the lookup reads the byte after it,
         // which is readable.
         std::uint32_t span = wide_span(base + lowest_bit(stops | 1u << scan_width));
@@ -201,34 +216,10 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             to += at - from;
             from = at;
             if ((leaves & stops & (0u - stops)) != 0) {
-                if (*at != quote) {
-                    pos = static_cast<int>(at - text);
-                    len = static_cast<int>(to - body);
-                    return;
-                }
-                // A string is copied here up to its closing quote, and code
-                // goes on after it in a scan of its own; only a line end
-                // within the string leaves, with in_string set.
-                *to++ = quote;
-                ++from;
-                unsigned ends;
-                while ((ends = any_of_mask(from, 0, '\n', '\r', quote)) == 0) {
-                    copy16(to, from);
-                    from += scan_width;
-                    to += scan_width;
-                }
-                copy16(to, from);
-                from += lowest_bit(ends);
-                to += lowest_bit(ends);
-                if (*from != quote) {
-                    in_string = true;
-                    pos = static_cast<int>(from - text);
-                    len = static_cast<int>(to - body);
-                    return;
-                }
-                *to++ = quote;
-                ++from;
-                break;
+                in_string = (within >> (at - base) & 1) != 0;
+                pos = static_cast<int>(at - text);
+                len = static_cast<int>(to - body);
+                return;
             }
             // The stops left if the span's first candidate matches in full
             // (or, where it lists none, if the byte is copied), and the span
