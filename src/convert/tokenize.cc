@@ -20,10 +20,10 @@ bool escape_mode = false;
 
 namespace {
 
-// Both with room for a scan past their last byte.
-unsigned char line[256 + scan_width];  // one read of text, zero-terminated
-unsigned char
-    tokenizedline[256 + scan_width];  // its body: never longer than the text, since a token replaces at least one byte
+// Both with room for the code loop's window and a scan past their last byte.
+unsigned char line[256 + 3 * scan_width];           // one read of text, zero-terminated
+unsigned char tokenizedline[256 + 3 * scan_width];  // its body: never longer than the text, since a token replaces at
+                                                    // least one byte
 
 // Escape mode reads a line whole, so it needs room for long ones.  Longer
 // lines than this can only hold bodies longer than a record, and are
@@ -172,50 +172,73 @@ constexpr std::array<bool, 256> starts_literal = [] {
     return t;
 }();
 
-// The bytes of a scan within strings, opening quotes included, from the
+// The bytes whose stops the code loop finds at once: most lines' code fits
+// one window, which leaves the loop over a line's stops at its line end
+// rather than at the end of each scan.
+constexpr int code_window = 2 * scan_width;
+static_assert(code_window + 8 <= 64, "a keyword found in a window ends within a 64-bit mask");
+
+// The stops' masks of a window: bit i stands for byte i.
+using WindowMask = std::uint64_t;
+constexpr WindowMask window_bits = (WindowMask{1} << code_window) - 1;
+
+// Index of the lowest set bit of a window mask that is not zero.
+inline int lowest_window_bit(WindowMask mask) { return __builtin_ctzll(mask); }
+
+// The bytes of a window within strings, opening quotes included, from the
 // mask of its quotes and `open` (all ones where a string is open before the
-// scan, else 0): bit i is set where an odd number of quotes come before or
-// at byte i, or an even number in a string already open.
-inline unsigned within_strings(unsigned quotes, unsigned open) {
-    quotes ^= quotes << 1;
-    quotes ^= quotes << 2;
-    quotes ^= quotes << 4;
-    quotes ^= quotes << 8;
-    return (quotes ^ open) & 0xFFFF;
+// window, else 0): bit i is set where an odd number of quotes come before
+// or at byte i, or an even number in a string already open.
+inline WindowMask within_strings(WindowMask quotes, WindowMask open) {
+    for (int shift = 1; shift < code_window; shift *= 2) quotes ^= quotes << shift;
+    return (quotes ^ open) & window_bits;
 }
 
-// Tokenizes code from text[pos] on into body[len] on, where scan_width
+// Copies a window's bytes from `from` to `to`.
+inline void copy_window(unsigned char *to, const unsigned char *from) {
+    for (int k = 0; k < code_window; k += scan_width) copy16(to + k, from + k);
+}
+
+// Tokenizes code from text[pos] on into body[len] on, where code_window
 // bytes past the text and the body are readable and writable: the stops of
-// 16 bytes are found at once, and the bytes between them copied a scan at a
-// time.  Strings are told by the quotes of each scan, and the stops within
-// them dropped, so that they are copied as the code around them is, with no
-// stop of their own.  Returns at a line end, with `in_string` set where it
-// falls within a string, or at a byte from 0x80 up outside strings, with
-// pos there; or after DATA or REM, with `literal` set.
+// a window are found at once, and the bytes between them copied a window at
+// a time.  Strings are told by the quotes of each window, and the stops
+// within them dropped, so that they are copied as the code around them is,
+// with no stop of their own.  Returns at a line end, with `in_string` set
+// where it falls within a string, or at a byte from 0x80 up outside
+// strings, with pos there; or after DATA or REM, with `literal` set.
 inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &in_string,
                           bool &literal, int &literal_end) {
     // Pointers rather than offsets: fewer values for the loop to keep.
     const unsigned char *from = text + pos;
     unsigned char *to = body + len;
-    unsigned open = 0;  // all ones while a string is open at the scan's start
+    WindowMask open = 0;  // all ones while a string is open at the window's start
     for (;;) {
         const unsigned char *base = from;
         // Where a keyword may start outside strings, or code leaves off.
-        // A keyword covers no quote, so the scan after one that ends past
-        // this scan starts outside strings, as this scan's last byte is.
-        unsigned within = within_strings(byte_mask(base, quote), open);
-        open = 0u - (within >> (scan_width - 1));
-        unsigned leaves = any_of_mask(base, 0, '\n', '\r', '\n') | (high_mask(base) & ~within);
-        unsigned stops = leaves | (text_pair_start_mask(base) & ~within);
-        // With no stop in the scan, the lookup reads the byte after it,
+        // A keyword covers no quote, so the window after one that ends past
+        // this window starts outside strings, as this window's last byte is.
+        WindowMask quotes = 0, ends = 0, high = 0, pairs = 0;
+        for (int k = 0; k < code_window; k += scan_width) {
+            quotes |= WindowMask{byte_mask(base + k, quote)} << k;
+            ends |= WindowMask{any_of_mask(base + k, 0, '\n', '\r', '\n')} << k;
+            high |= WindowMask{high_mask(base + k)} << k;
+            pairs |= WindowMask{text_pair_start_mask(base + k)} << k;
+        }
+        WindowMask within = within_strings(quotes, open);
+        open = 0 - (within >> (code_window - 1));
+        WindowMask leaves = ends | (high & ~within);
+        WindowMask stops = leaves | (pairs & ~within);
+        // With no stop in the window, the lookup reads the byte after it,
         // which is readable.
-        std::uint32_t span = wide_span(base + lowest_bit(stops | 1u << scan_width));
+        constexpr WindowMask past = WindowMask{1} << code_window;
+        std::uint32_t span = wide_span(base + lowest_window_bit(stops | past));
         while (stops != 0) {
-            const unsigned char *at = base + lowest_bit(stops);
-            copy16(to, from);
+            const unsigned char *at = base + lowest_window_bit(stops);
+            copy_window(to, from);
             to += at - from;
             from = at;
-            if ((leaves & stops & (0u - stops)) != 0) {
+            if ((leaves & stops & (0 - stops)) != 0) {
                 in_string = (within >> (at - base) & 1) != 0;
                 pos = static_cast<int>(at - text);
                 len = static_cast<int>(to - body);
@@ -230,8 +253,8 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             // never covers a byte where code leaves off, so those stay in
             // the guess, which then never looks past the line end.
             int guess = static_cast<int>(span >> 24);
-            unsigned guess_stops = (stops & ~0u << (at + guess - base)) | (stops & leaves);
-            std::uint32_t guess_span = wide_span(base + lowest_bit(guess_stops | 1u << scan_width));
+            WindowMask guess_stops = (stops & ~WindowMask{0} << (at + guess - base)) | (stops & leaves);
+            std::uint32_t guess_span = wide_span(base + lowest_window_bit(guess_stops | past));
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
             int length = 1;
@@ -252,20 +275,20 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
                 len = static_cast<int>(to - body);
                 return;
             }
-            // The stops the keyword covered are passed (it ends within 24
-            // bytes of base, so the shifts stay below 32).
+            // The stops the keyword covered are passed (it ends within 8
+            // bytes of the window, so the shifts stay below 64).
             if (__builtin_expect(length == guess, 1)) {
                 stops = guess_stops;
                 span = guess_span;
             } else {
-                stops &= ~0u << (from - base);
-                span = wide_span(base + lowest_bit(stops | 1u << scan_width));
+                stops &= ~WindowMask{0} << (from - base);
+                span = wide_span(base + lowest_window_bit(stops | past));
             }
         }
-        if (stops == 0 && from < base + scan_width) {
-            copy16(to, from);
-            to += base + scan_width - from;
-            from = base + scan_width;
+        if (from < base + code_window) {
+            copy_window(to, from);
+            to += base + code_window - from;
+            from = base + code_window;
         }
     }
 }
@@ -595,9 +618,10 @@ inline int copy_remark(const unsigned char *from, unsigned char *to) {
     return from[n] < 0x80 ? n : -1;
 }
 
-// Input the line loop keeps readable: a line that fits one read, and a scan
-// and a matcher's load past it.
+// Input the line loop keeps readable: a line that fits one read, and the
+// code loop's window with the scan after it and a matcher's load past it.
 constexpr std::size_t line_room = max_read + 4 * scan_width + 8;
+static_assert(line_room >= max_read + code_window + scan_width + 8);
 
 // Tokenizes the next line in place in in_block, its body straight into the
 // record in dest, when it is of the common kind: all of it read ahead, with
@@ -644,7 +668,7 @@ bool tokenize_line_fast(Program &prog) {
         ++at;
     else
         while (is_blank(text[at])) ++at;
-    unsigned char *record = room_for(dest_out, dest, 4 + max_read + scan_width + 1);
+    unsigned char *record = room_for(dest_out, dest, 4 + max_read + code_window + 1);
     unsigned char *body = record + 4;
     LineFindings found{};
     // Most lines are code and strings to their end, which the code loop
