@@ -207,8 +207,10 @@ inline void copy_window(unsigned char *to, const unsigned char *from) {
 // with no stop of their own.  Returns at a line end, with `in_string` set
 // where it falls within a string, or at a byte from 0x80 up outside
 // strings, with pos there; or after DATA or REM, with `literal` set.
-inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &in_string,
-                          bool &literal, int &literal_end) {
+// Inlined by force: the line loop, which calls it for most lines, runs
+// slower with a call here, and the compiler's own choice was not to inline.
+__attribute__((always_inline)) inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body,
+                                                         int &len, bool &in_string, bool &literal, int &literal_end) {
     // Pointers rather than offsets: fewer values for the loop to keep.
     const unsigned char *from = text + pos;
     unsigned char *to = body + len;
@@ -227,8 +229,10 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
         }
         WindowMask within = within_strings(quotes, open);
         open = 0 - (within >> (code_window - 1));
+        // The loop below takes only the keywords' stops before the first
+        // byte where code leaves off, which then needs no test at each stop.
         WindowMask leaves = ends | (high & ~within);
-        WindowMask stops = leaves | (pairs & ~within);
+        WindowMask stops = pairs & ~within & ((leaves & (0 - leaves)) - 1);
         // With no stop in the window, the lookup reads the byte after it,
         // which is readable.
         constexpr WindowMask past = WindowMask{1} << code_window;
@@ -238,22 +242,14 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
             copy_window(to, from);
             to += at - from;
             from = at;
-            if ((leaves & stops & (0 - stops)) != 0) {
-                in_string = (within >> (at - base) & 1) != 0;
-                pos = static_cast<int>(at - text);
-                len = static_cast<int>(to - body);
-                return;
-            }
             // The stops left if the span's first candidate matches in full
             // (or, where it lists none, if the byte is copied), and the span
             // of the first of them, are looked up while the compare runs:
             // the guess is right at most stops, and the branch that checks
             // it lets the processor go on to the next stop before the
-            // compare ends, where a select would wait for it.  A keyword
-            // never covers a byte where code leaves off, so those stay in
-            // the guess, which then never looks past the line end.
+            // compare ends, where a select would wait for it.
             int guess = static_cast<int>(span >> 24);
-            WindowMask guess_stops = (stops & ~WindowMask{0} << (at + guess - base)) | (stops & leaves);
+            WindowMask guess_stops = stops & ~WindowMask{0} << (at + guess - base);
             std::uint32_t guess_span = wide_span(base + lowest_window_bit(guess_stops | past));
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
@@ -284,6 +280,16 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
                 stops &= ~WindowMask{0} << (from - base);
                 span = wide_span(base + lowest_window_bit(stops | past));
             }
+        }
+        // A keyword never covers a byte where code leaves off.
+        if (leaves != 0) {
+            const unsigned char *at = base + lowest_window_bit(leaves);
+            copy_window(to, from);
+            to += at - from;
+            in_string = (within >> (at - base) & 1) != 0;
+            pos = static_cast<int>(at - text);
+            len = static_cast<int>(to - body);
+            return;
         }
         if (from < base + code_window) {
             copy_window(to, from);
