@@ -124,10 +124,12 @@ TEST(Tokenizer, SignedAndOversizedLineNumbers) {
 TEST(Tokenizer, LinesTokenizedInPlaceAsTheGeneralWayDoes) {
     std::string after;
     for (int i = 0; i < 100; ++i) after += "PRINT X\n";
-    for (const char *line : {"7 A", "1234567 A", "12345678 A", "4294967306 A", "00042\tA", "65535  A", "99A", "8 ",
-                             "31", "120 \t GOTO 5", "5:", "1 PRINT \"A:B\";X", "2 A$=\"OPEN TO THE END OF THE LINE",
-                             "3 PRINT \"\"\"\"", "4 X$=\"A STRING LONGER THAN A SCAN\"+\"Y\":END",
-                             "5 PRINT \"\xC1\xFF\" \xC1", "6 DATA \"A:B\",C:PRINT \"D:E\"", "7 \"PRINT\"PRINT"}) {
+    for (const char *line :
+         {"7 A", "1234567 A", "12345678 A", "4294967306 A", "00042\tA", "65535  A", "99A", "8 ", "31", "120 \t GOTO 5",
+          "5:", "1 PRINT \"A:B\";X", "2 A$=\"OPEN TO THE END OF THE LINE", "3 PRINT \"\"\"\"",
+          "4 X$=\"A STRING LONGER THAN A SCAN\"+\"Y\":END", "5 PRINT \"\xC1\xFF\" \xC1",
+          "6 DATA \"A:B\",C:PRINT \"D:E\"", "7 \"PRINT\"PRINT",
+          "8 PRINT \"GOTO PRINT AND OR THEN FOR NEXT STEP TO END\";\"X\"+A$+\"\xC1\"\xC1\"\xC1\"+\"OR"}) {
         vbtest::Converted alone = tokenize(std::string(line) + "\n");
         vbtest::Converted followed = tokenize(std::string(line) + "\n" + after);
         EXPECT_EQ(followed.console.substr(0, followed.console.find('\n')),
@@ -141,6 +143,28 @@ TEST(Tokenizer, LinesTokenizedInPlaceAsTheGeneralWayDoes) {
         more.resize(std::min(more.size(), first.size()));  // the record of the line, if it makes one
         EXPECT_EQ(more, first) << line;
     }
+}
+
+// Lines whose end falls near the most one read holds, of each kind the line
+// loop takes its own way (code, an open string, REM with and without a high
+// byte, DATA), ended each way: read in place they give what the general
+// way gives, which is what a short input takes.
+TEST(Tokenizer, LinesNearTheReadLimitTokenizedInPlaceAsTheGeneralWayDoes) {
+    std::string after;
+    for (int i = 0; i < 100; ++i) after += "PRINT X\n";
+    for (std::string start : {"10 PRINT X", "10 A$=\"", "10 REM A:B\"C", "10 REM \xC1", "10 DATA 1:PRINT X"})
+        for (int size = 250; size <= 257; ++size)
+            for (std::string end :
+                 {std::string("\n"), std::string("\r\n"), std::string("\r"), std::string("\0Y\n", 3)}) {
+                std::string line = start + std::string(static_cast<std::size_t>(size) - start.size(), 'x') + end;
+                vbtest::Converted general = tokenize(line + "1 A\n");
+                vbtest::Converted in_place = tokenize(line + "1 A\n" + after);
+                auto first = records(general.dest), more = records(in_place.dest);
+                more.resize(std::min(more.size(), first.size()));
+                EXPECT_EQ(more, first) << start << " " << size;
+                EXPECT_EQ(in_place.console.substr(0, general.console.size()), general.console) << start << " " << size;
+                EXPECT_EQ(in_place.warnings, general.warnings) << start << " " << size;
+            }
 }
 
 TEST(Tokenizer, LongLinesAreSplitIntoReadsOf254Bytes) {

@@ -20,10 +20,10 @@ bool escape_mode = false;
 
 namespace {
 
-// Both with room for a scan past their last byte.
-unsigned char line[256 + scan_width];  // one read of text, zero-terminated
-unsigned char
-    tokenizedline[256 + scan_width];  // its body: never longer than the text, since a token replaces at least one byte
+// Both with room for the code loop's window and a scan past their last byte.
+unsigned char line[256 + 3 * scan_width];           // one read of text, zero-terminated
+unsigned char tokenizedline[256 + 3 * scan_width];  // its body: never longer than the text, since a token replaces at
+                                                    // least one byte
 
 // Escape mode reads a line whole, so it needs room for long ones.  Longer
 // lines than this can only hold bodies longer than a record, and are
@@ -36,6 +36,10 @@ unsigned char escape_value[max_line / escape_size + 1];  // the bytes of those e
 
 constexpr bool is_space(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
+// White space that ends no line.
+constexpr bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+// Bytes where a line's text ends.
+constexpr bool ends_text(int c) { return c == 0 || c == '\n' || c == '\r'; }
 // What the tokenizer does on meeting a byte.
 enum ByteKind : unsigned char {
     copied,          // copied to the body; most bytes are nothing else
@@ -168,75 +172,85 @@ constexpr std::array<bool, 256> starts_literal = [] {
     return t;
 }();
 
-// The bytes of the 16 from `p` on where tokenizing code leaves for the
-// general loop: a line end or a zero, a quote, a byte from 0x80 up.
-inline unsigned code_leaves(const unsigned char *p) { return any_of_mask(p, 0, '\n', '\r', quote) | high_mask(p); }
+// The bytes whose stops the code loop finds at once: most lines' code fits
+// one window, which leaves the loop over a line's stops at its line end
+// rather than at the end of each scan.
+constexpr int code_window = 2 * scan_width;
+static_assert(code_window + 8 <= 64, "a keyword found in a window ends within a 64-bit mask");
 
-// Tokenizes code from text[pos] on into body[len] on, where scan_width
+// The stops' masks of a window: bit i stands for byte i.
+using WindowMask = std::uint64_t;
+constexpr WindowMask window_bits = (WindowMask{1} << code_window) - 1;
+
+// Index of the lowest set bit of a window mask that is not zero.
+inline int lowest_window_bit(WindowMask mask) { return __builtin_ctzll(mask); }
+
+// The bytes of a window within strings, opening quotes included, from the
+// mask of its quotes and `open` (all ones where a string is open before the
+// window, else 0): bit i is set where an odd number of quotes come before
+// or at byte i, or an even number in a string already open.
+inline WindowMask within_strings(WindowMask quotes, WindowMask open) {
+    for (int shift = 1; shift < code_window; shift *= 2) quotes ^= quotes << shift;
+    return (quotes ^ open) & window_bits;
+}
+
+// Copies a window's bytes from `from` to `to`.
+inline void copy_window(unsigned char *to, const unsigned char *from) {
+    for (int k = 0; k < code_window; k += scan_width) copy16(to + k, from + k);
+}
+
+// Tokenizes code from text[pos] on into body[len] on, where code_window
 // bytes past the text and the body are readable and writable: the stops of
-// 16 bytes are found at once, and the bytes between them copied a scan at a
-// time, strings included.  Returns at a line end or a byte from 0x80 up,
-// with pos there; after DATA or REM, with `literal` set; or at a line end
-// within a string, with `in_string` set.
-inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body, int &len, bool &in_string,
-                          bool &literal, int &literal_end) {
+// a window are found at once, and the bytes between them copied a window at
+// a time.  Strings are told by the quotes of each window, and the stops
+// within them dropped, so that they are copied as the code around them is,
+// with no stop of their own.  Returns at a line end, with `in_string` set
+// where it falls within a string, or at a byte from 0x80 up outside
+// strings, with pos there; or after DATA or REM, with `literal` set.
+// Inlined by force: the line loop, which calls it for most lines, runs
+// slower with a call here, and the compiler's own choice was not to inline.
+__attribute__((always_inline)) inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *body,
+                                                         int &len, bool &in_string, bool &literal, int &literal_end) {
     // Pointers rather than offsets: fewer values for the loop to keep.
     const unsigned char *from = text + pos;
     unsigned char *to = body + len;
+    WindowMask open = 0;  // all ones while a string is open at the window's start
     for (;;) {
         const unsigned char *base = from;
-        // Where a keyword may start, or code leaves off.
-        unsigned leaves = code_leaves(base);
-        unsigned stops = leaves | text_pair_start_mask(base);
-        // With no stop in the scan, the lookup reads the byte after it,
+        // Where a keyword may start outside strings, or code leaves off.
+        // A keyword covers no quote, so the window after one that ends past
+        // this window starts outside strings, as this window's last byte is.
+        WindowMask quotes = 0, ends = 0, high = 0, pairs = 0;
+        for (int k = 0; k < code_window; k += scan_width) {
+            quotes |= WindowMask{byte_mask(base + k, quote)} << k;
+            ends |= WindowMask{any_of_mask(base + k, 0, '\n', '\r', '\n')} << k;
+            high |= WindowMask{high_mask(base + k)} << k;
+            pairs |= WindowMask{text_pair_start_mask(base + k)} << k;
+        }
+        WindowMask within = within_strings(quotes, open);
+        open = 0 - (within >> (code_window - 1));
+        // The loop below takes only the keywords' stops before the first
+        // byte where code leaves off, which then needs no test at each stop.
+        WindowMask leaves = ends | (high & ~within);
+        WindowMask stops = pairs & ~within & ((leaves & (0 - leaves)) - 1);
+        // With no stop in the window, the lookup reads the byte after it,
         // which is readable.
-        std::uint32_t span = wide_span(base + lowest_bit(stops | 1u << scan_width));
+        constexpr WindowMask past = WindowMask{1} << code_window;
+        std::uint32_t span = wide_span(base + lowest_window_bit(stops | past));
         while (stops != 0) {
-            const unsigned char *at = base + lowest_bit(stops);
-            copy16(to, from);
+            const unsigned char *at = base + lowest_window_bit(stops);
+            copy_window(to, from);
             to += at - from;
             from = at;
-            if ((leaves & stops & (0u - stops)) != 0) {
-                if (*at != quote) {
-                    pos = static_cast<int>(at - text);
-                    len = static_cast<int>(to - body);
-                    return;
-                }
-                // A string is copied here up to its closing quote, and code
-                // goes on after it in a scan of its own; only a line end
-                // within the string leaves, with in_string set.
-                *to++ = quote;
-                ++from;
-                unsigned ends;
-                while ((ends = any_of_mask(from, 0, '\n', '\r', quote)) == 0) {
-                    copy16(to, from);
-                    from += scan_width;
-                    to += scan_width;
-                }
-                copy16(to, from);
-                from += lowest_bit(ends);
-                to += lowest_bit(ends);
-                if (*from != quote) {
-                    in_string = true;
-                    pos = static_cast<int>(from - text);
-                    len = static_cast<int>(to - body);
-                    return;
-                }
-                *to++ = quote;
-                ++from;
-                break;
-            }
             // The stops left if the span's first candidate matches in full
             // (or, where it lists none, if the byte is copied), and the span
             // of the first of them, are looked up while the compare runs:
             // the guess is right at most stops, and the branch that checks
             // it lets the processor go on to the next stop before the
-            // compare ends, where a select would wait for it.  A keyword
-            // never covers a byte where code leaves off, so those stay in
-            // the guess, which then never looks past the line end.
+            // compare ends, where a select would wait for it.
             int guess = static_cast<int>(span >> 24);
-            unsigned guess_stops = (stops & ~0u << (at + guess - base)) | (stops & leaves);
-            std::uint32_t guess_span = wide_span(base + lowest_bit(guess_stops | 1u << scan_width));
+            WindowMask guess_stops = stops & ~WindowMask{0} << (at + guess - base);
+            std::uint32_t guess_span = wide_span(base + lowest_window_bit(guess_stops | past));
             // The one-load matcher's index tells at once a pair that begins
             // no spelling; the other matcher is not asked at one.
             int length = 1;
@@ -257,20 +271,30 @@ inline void tokenize_code(const unsigned char *text, int &pos, unsigned char *bo
                 len = static_cast<int>(to - body);
                 return;
             }
-            // The stops the keyword covered are passed (it ends within 24
-            // bytes of base, so the shifts stay below 32).
+            // The stops the keyword covered are passed (it ends within 8
+            // bytes of the window, so the shifts stay below 64).
             if (__builtin_expect(length == guess, 1)) {
                 stops = guess_stops;
                 span = guess_span;
             } else {
-                stops &= ~0u << (from - base);
-                span = wide_span(base + lowest_bit(stops | 1u << scan_width));
+                stops &= ~WindowMask{0} << (from - base);
+                span = wide_span(base + lowest_window_bit(stops | past));
             }
         }
-        if (stops == 0 && from < base + scan_width) {
-            copy16(to, from);
-            to += base + scan_width - from;
-            from = base + scan_width;
+        // A keyword never covers a byte where code leaves off.
+        if (leaves != 0) {
+            const unsigned char *at = base + lowest_window_bit(leaves);
+            copy_window(to, from);
+            to += at - from;
+            in_string = (within >> (at - base) & 1) != 0;
+            pos = static_cast<int>(at - text);
+            len = static_cast<int>(to - body);
+            return;
+        }
+        if (from < base + code_window) {
+            copy_window(to, from);
+            to += base + code_window - from;
+            from = base + code_window;
         }
     }
 }
@@ -582,41 +606,52 @@ inline std::uint32_t digits_value(const unsigned char *text, int digits) {
     return static_cast<std::uint32_t>(v);
 }
 
-// Input the line loop keeps readable: a line that fits one read, and a scan
-// and a matcher's load past it.
+// Copies the text after REM from `from` on up to the line end into `to`, a
+// scan at a time, where scan_width bytes past the line end are readable and
+// writable; returns the bytes copied.  Its quotes and colons change nothing
+// then, which spares the general loop's stops at each; a byte from 0x80 up
+// is counted there, outside strings only, so at one this returns -1 and
+// the general loop takes the text instead.
+inline int copy_remark(const unsigned char *from, unsigned char *to) {
+    int n = 0;
+    unsigned stops;
+    while ((stops = any_of_mask(from + n, 0, '\n', '\r', '\n') | high_mask(from + n)) == 0) {
+        copy16(to + n, from + n);
+        n += scan_width;
+    }
+    copy16(to + n, from + n);
+    n += lowest_bit(stops);
+    return from[n] < 0x80 ? n : -1;
+}
+
+// Input the line loop keeps readable: a line that fits one read, and the
+// code loop's window with the scan after it and a matcher's load past it.
 constexpr std::size_t line_room = max_read + 4 * scan_width + 8;
+static_assert(line_room >= max_read + code_window + scan_width + 8);
 
 // Tokenizes the next line in place in in_block, its body straight into the
 // record in dest, when it is of the common kind: all of it read ahead, with
 // its line end well within one read (so that the read would take it whole,
 // CR LF included), and no NUL byte.  Leaves any other line as it found it
-// and returns false, for tokenize_reads to read it the general way.
+// (its number aside, which the general read takes again) and returns false,
+// for tokenize_reads to read it the general way.
 bool tokenize_line_fast(Program &prog) {
     if (in_end - in_pos < line_room) {
         keep_ahead(4096);
         if (in_end - in_pos < line_room) return false;
     }
-    const unsigned char *text = in_block + in_pos;
+    unsigned char *text = in_block + in_pos;
     constexpr int longest = max_read - 2;  // bytes before the line end, so that CR LF fits too
-    int size = 0;                          // of the text before its line end
-    // Four scans at once: most lines end within them.
-    for (;; size += 4 * scan_width) {
-        if (size > longest) return false;
-        const unsigned char *p = text + size;
-        std::uint64_t ends = any_of_mask(p, '\n', '\r', 0, '\n') |
-                             std::uint64_t{any_of_mask(p + scan_width, '\n', '\r', 0, '\n')} << scan_width |
-                             std::uint64_t{any_of_mask(p + 2 * scan_width, '\n', '\r', 0, '\n')} << 2 * scan_width |
-                             std::uint64_t{any_of_mask(p + 3 * scan_width, '\n', '\r', 0, '\n')} << 3 * scan_width;
-        if (ends != 0) {
-            size += __builtin_ctzll(ends);
-            break;
-        }
-    }
-    if (size > longest || text[size] == 0) return false;
+    // The line end is found where tokenizing meets it, in the one pass over
+    // the text: a zero put after the longest line this way stops every loop
+    // below there at the latest, and the byte it hides is put back before
+    // the line end is looked at.
+    unsigned char hidden = text[longest + 1];
+    text[longest + 1] = 0;
 
     // The number and the white space before the body, which the general
-    // read would skip up to its terminating zero: none of them runs past
-    // the line end here.
+    // read would skip up to its terminating zero: none of them passes a
+    // line end.
     int at = 0;
     if (is_digit(text[0])) {
         // Most lines start with their number: scan_line_number's result
@@ -631,32 +666,37 @@ bool tokenize_line_fast(Program &prog) {
             prog.number = static_cast<std::int32_t>(value);
         }
     } else {
-        while (at < size && is_space(text[at])) ++at;
-        if (at < size) at = scan_line_number(text, prog.number);
+        while (is_blank(text[at])) ++at;
+        if (!ends_text(text[at])) at = scan_line_number(text, prog.number);
     }
-    // Most often one blank: the line end, which counts as white space here,
-    // is not passed.
+    // Most often one blank.
     if (text[at] == ' ' && !is_space(text[at + 1]))
         ++at;
     else
-        while (at < size && is_space(text[at])) ++at;
-    unsigned char *record = room_for(dest_out, dest, 4 + max_read + scan_width + 1);
+        while (is_blank(text[at])) ++at;
+    unsigned char *record = room_for(dest_out, dest, 4 + max_read + code_window + 1);
     unsigned char *body = record + 4;
     LineFindings found{};
-    int len = 0;
-    if (at < size) {
-        // Most lines are code and strings to their end, which the code loop
-        // takes whole; the general loop goes on from where it leaves off
-        // otherwise.
-        int pos = 0;
-        bool in_string = false, literal = false;
-        int literal_end = -1;
-        tokenize_code(text + at, pos, body, len, in_string, literal, literal_end);
-        if (at + pos != size || in_string || literal) {
-            LineState state{in_string, literal, literal_end};
-            len += tokenize_run<true>(text + at + pos, state, body + len, found);
-        }
+    // Most lines are code and strings to their end, which the code loop
+    // takes whole; the text after REM is copied to the line end, and the
+    // general loop goes on from where either leaves off otherwise.
+    int pos = 0, len = 0;
+    bool in_string = false, literal = false;
+    int literal_end = -1;
+    tokenize_code(text + at, pos, body, len, in_string, literal, literal_end);
+    int size = at + pos;  // of the text before its line end, once it is met
+    int copied_rem;
+    if (literal && literal_end < 0 && (copied_rem = copy_remark(text + size, body + len)) >= 0) {
+        len += copied_rem;
+        size += copied_rem;
+    } else if (in_string || literal || text[size] >= 0x80) {
+        LineState state{in_string, literal, literal_end};
+        len += tokenize_run<true>(text + size, state, body + len, found);
+        size += found.stop;
     }
+    text[longest + 1] = hidden;
+    if (size > longest || text[size] == 0) return false;
+
     if (console != nullptr) write_trace(prog.number, body, len);
     if (found.foreign.count != 0) warn_foreign(found, prog.text_line);
     if (len > 0) {
