@@ -156,7 +156,8 @@ static_assert(every_spelling_fits_a_load());
 // The index and the spellings as match_wide_at reads them.  A text whose
 // first two bytes are of kinds a and c may begin a spelling whose first
 // byte is of kind a and that has one byte, or a second byte of kind c or
-// of kind c with bit 0x20 flipped; the compare tells which of them does.
+// of kind c with bit 0x20 flipped, that is one whose second byte has the
+// low five bits of c; the compare tells which of them does.
 constexpr WideMatcher build_wide() {
     WideMatcher m{};
     int used = 0;
@@ -168,15 +169,13 @@ constexpr WideMatcher build_wide() {
         int members = 0;
         for (int p = 0; p < keyword_count; ++p)
             if ((static_cast<unsigned char>(keyword[p][0]) & 63) == a) group[members++] = static_cast<std::uint8_t>(p);
-        for (int c = 0; c < WideMatcher::kinds; ++c) {
+        for (int c = 0; c < WideMatcher::second_kinds; ++c) {
             int start = used;
             for (int g = 0; g < members; ++g) {
                 int p = group[g];
                 std::string_view k = keyword[p];
                 bool whole = k.size() == 1;
-                if (!whole && (static_cast<unsigned char>(k[1]) & 63) != c &&
-                    ((static_cast<unsigned char>(k[1]) ^ 0x20) & 63) != c)
-                    continue;
+                if (!whole && (static_cast<unsigned char>(k[1]) & 31) != c) continue;
                 if (used == WideMatcher::max_candidates) return WideMatcher{};  // spans_fit tells
                 m.candidate[used++] = static_cast<std::uint8_t>(p);
                 if (whole) break;
@@ -185,7 +184,7 @@ constexpr WideMatcher build_wide() {
             if (count >= 64) return WideMatcher{};  // spans_fit tells
             unsigned first = count != 0 ? m.candidate[start] : 0;
             unsigned size = count != 0 ? static_cast<unsigned>(keyword[first].size()) : 1;
-            m.span[a << 6 | c] =
+            m.span[c << 8 | a] =
                 size << 24 | first << 16 | static_cast<std::uint32_t>(start) << 6 | static_cast<std::uint32_t>(count);
         }
     }

@@ -118,31 +118,39 @@ inline constexpr bool wide_matching =
 #endif
 
 // The matcher's index and spellings in the form the one-load compare reads,
-// built in keyword.cc.  The text's first two bytes, each taken by its low
-// six bits, pick a span; the span lists the spellings that may match any
-// text beginning with a pair of that kind, in table order, and ends at one
-// that matches whatever follows.  No two spellings' first bytes share their
-// low six bits, and bytes that do differ in more than bit 0x20, so the
-// compare turns down every spelling of another first byte.
+// built in keyword.cc.  The text's first byte taken by its low six bits and
+// its second by its low five (a spelling's second byte matches as it is or
+// with bit 0x20 flipped) pick a span, the second byte's bits the high ones
+// of the index, as a little-endian load of the pair gives them.  The span
+// lists the spellings that may match any text beginning with a pair of that
+// kind, in table order, and ends at one that matches whatever follows.  No two
+// spellings' first bytes share their low six bits, and bytes that do differ
+// in more than bit 0x20, so the compare turns down every spelling of another
+// first byte.
 struct WideMatcher {
-    static constexpr int kinds = 64;             // kinds of bytes by their low six bits
-    static constexpr int max_candidates = 1024;  // room in `candidate`
-    std::uint32_t span[kinds * kinds];           // see wide_span
-    std::uint8_t candidate[max_candidates + 1];  // positions of the spellings listed, and one read past the last
-    std::uint64_t bytes[keyword_count];          // each spelling as a load of matching text gives it, zeros after
-    std::uint64_t mask[keyword_count];           // the spelling's own bytes in that load
-    std::uint8_t size[keyword_count];            // its length
+    static constexpr int kinds = 64;               // kinds of first bytes by their low six bits
+    static constexpr int second_kinds = 32;        // kinds of second bytes by their low five bits
+    static constexpr int max_candidates = 1024;    // room in `candidate`
+    static constexpr unsigned pair_bits = 0x1F3F;  // the bits of a pair that pick its span
+    std::uint32_t span[pair_bits + 1];             // see wide_span; a row of 256 for each second kind, kinds used
+    std::uint8_t candidate[max_candidates + 1];    // positions of the spellings listed, and one read past the last
+    std::uint64_t bytes[keyword_count];            // each spelling as a load of matching text gives it, zeros after
+    std::uint64_t mask[keyword_count];             // the spelling's own bytes in that load
+    std::uint8_t size[keyword_count];              // its length
 };
 extern const WideMatcher wide_matcher;  // the index of the keyword table
 
 // The span match_wide_at looks at for `text`, which a caller may look up
-// ahead of time: two loads, by the text's bytes, and no look-up between.
+// ahead of time: a load of the text's pair, masked as one 16-bit word (a
+// little-endian compiler loads it at once), and one of the span, with no
+// other step between: at each stop the next span waits on these.
 // It holds the length of its first candidate << 24 (1 where it lists none:
 // what a match of that candidate in full, or no match, covers), the first
 // candidate's position << 16, the index of the first in `candidate` << 6,
 // and how many it lists.
 inline std::uint32_t wide_span(const unsigned char *text) {
-    return wide_matcher.span[(text[0] & 63u) << 6 | (text[1] & 63u)];
+    unsigned pair = text[0] | static_cast<unsigned>(text[1]) << 8;
+    return wide_matcher.span[pair & WideMatcher::pair_bits];
 }
 
 // match_wide_at with the span of `text` already at hand.
