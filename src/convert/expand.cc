@@ -899,8 +899,9 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
 // warnings, and where fewer than in_window bytes are read ahead, for
 // p_expand to read on, or, where the source has no more to give, fewer
 // than a record's room.  `waited` is set by a WAIT token; `any_line` and
-// `last_number` follow the line numbers for the ascending check.
-void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &last_number) {
+// `last_number` follow the line numbers for the ascending check.  Kept out
+// of p_expand, whose general path would otherwise share its registers.
+__attribute__((noinline)) void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &last_number) {
     const unsigned char *record = in_block + in_pos;
     const unsigned char *const in_stop = in_block + in_end;
     unsigned char *field_at = dest_out.data + dest_out.used;
