@@ -762,20 +762,51 @@ inline std::uint32_t prefix_parity32(std::uint32_t mask) {
 // its classes beside `matters`.
 constexpr unsigned met_wait = 4;     // WAIT
 constexpr unsigned met_unknown = 8;  // a byte from 0xF6 up, which stands for no keyword
+constexpr unsigned met_data = 16;    // DATA, whose literal text is looked at once the body is listed
 
-// token_texts with what each token tells the record loop: DATA matters by
-// itself, since its literal text is walked.
+// token_texts with what each token tells the record loop.
 constexpr std::array<Padded, 0x80> record_tokens = [] {
     std::array<Padded, 0x80> t = token_texts;
     for (int c = token_base; c <= 0xFF; ++c) {
         Padded &e = t[c - token_base];
         if (c > token_last) e.flags |= met_unknown;
-        if (c == data_token) e.flags |= matters;
+        if (c == data_token) e.flags |= met_data;
         if (c == wait_token) e.flags |= met_wait;
         if (word_token(static_cast<unsigned>(c))) e.word_prefix = ~0u;
     }
     return t;
 }();
+
+// Whether no token stands in the literal text after a DATA token among the
+// `size` bytes of `body`, which ends at the first colon, in a string or
+// not.  Every byte from 0x80 up in the body is a token outside strings.
+// Reads up to a scan past the body, within the record loop's room.
+bool data_text_holds_no_token(const unsigned char *body, std::size_t size) {
+    bool literal = false;
+    for (std::size_t k = 0; k < size; k += scan_width) {
+        unsigned stops = high_mask(body + k) | byte_mask(body + k, ':');
+        if (size - k < scan_width) stops &= (1u << (size - k)) - 1;
+        for (; stops != 0; stops &= stops - 1) {
+            unsigned char c = body[k + static_cast<std::size_t>(lowest_bit(stops))];
+            if (c == ':')
+                literal = false;
+            else if (literal)
+                return false;
+            else
+                literal = c == data_token;
+        }
+    }
+    return true;
+}
+
+// Whether the body of `size` bytes listed as `text` comes back, for a body
+// the record loop met DATA or a byte that `matters` in (`classes`).  The
+// text after DATA is told here when nothing else matters, the rest walked.
+__attribute__((noinline)) bool record_comes_back(const unsigned char *text, const unsigned char *body, std::size_t size,
+                                                 unsigned classes) {
+    if ((classes & matters) == 0 && data_text_holds_no_token(body, size)) return true;
+    return listing_comes_back(text, body, size);
+}
 
 // Input the record loop keeps readable: the header, the longest body that
 // lists short enough for one read, and a turn's bytes past it with the
@@ -852,7 +883,8 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
     }
     if (field_size + (d - text) > max_read) return nullptr;
     std::memcpy(d, dest_line_end.bytes, sizeof dest_line_end.bytes);  // zeros after it end the text for the matcher
-    if ((classes & matters) != 0 && !listing_comes_back(text, body, static_cast<std::size_t>(p - 1 - body)))
+    if ((classes & (matters | met_data)) != 0 &&
+        !record_comes_back(text, body, static_cast<std::size_t>(p - 1 - body), classes))
         return nullptr;
     end = d;
     return p;
@@ -867,8 +899,9 @@ inline const unsigned char *list_body_text(const unsigned char *body, unsigned c
 // warnings, and where fewer than in_window bytes are read ahead, for
 // p_expand to read on, or, where the source has no more to give, fewer
 // than a record's room.  `waited` is set by a WAIT token; `any_line` and
-// `last_number` follow the line numbers for the ascending check.
-void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &last_number) {
+// `last_number` follow the line numbers for the ascending check.  Kept out
+// of p_expand, whose general path would otherwise share its registers.
+__attribute__((noinline)) void list_records_fast(int alignment, bool &waited, bool &any_line, unsigned &last_number) {
     const unsigned char *record = in_block + in_pos;
     const unsigned char *const in_stop = in_block + in_end;
     unsigned char *field_at = dest_out.data + dest_out.used;
